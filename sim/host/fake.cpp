@@ -1,0 +1,682 @@
+#include "sim/host/fake.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "common/tovrin.h"
+#include "platform/advapi32.h"
+#include "platform/user32.h"
+
+namespace
+{
+
+// Long enough for any honest wait, short enough that a broken test fails
+// instead of hanging CI.
+const std::chrono::seconds RealTimeout(20);
+
+const DWORD ErrorInsufficientBuffer = 122;
+const DWORD ErrorInvalidHandle = 6;
+
+struct State {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<fake::Call> calls;
+    std::vector<fake::TraceLine> traces;
+    std::vector<fake::Box> boxes;
+    std::vector<std::string> misuse;
+    std::set<void *> records;
+    std::set<HANDLE> tokens;
+    std::set<HANDLE> threadHandles;
+    uintptr_t nextHandle = 0x20000;
+    unsigned long long clockMs = 0;
+    unsigned sleeps = 0;
+    unsigned sleepBudget = 100000;
+    DWORD budgetedSleep = 0;
+    std::string modulePath = "C:\\Tovrin\\tovrin.exe";
+    bool xpTruncation = true;
+    std::map<std::string, std::string> profiles;
+    std::function<void(DWORD)> onSleep;
+    std::function<void(const std::string &)> onCall;
+    std::thread warningThread;
+    bool warningThreadRunning = false;
+    bool dismissed = false;
+    std::thread::id mainThread = std::this_thread::get_id();
+};
+
+State &S()
+{
+    static State state;
+    return state;
+}
+
+thread_local DWORD LastError = 0;
+
+bool OnMainThread()
+{
+    return std::this_thread::get_id() == S().mainThread;
+}
+
+void Log(const char *api, const std::string &args, const std::string &result)
+{
+    State &s = S();
+    std::lock_guard<std::mutex> guard(s.lock);
+    fake::Call call;
+    call.api = api;
+    call.args = args;
+    call.result = result;
+    call.atMs = s.clockMs;
+    call.onMainThread = OnMainThread();
+    s.calls.push_back(call);
+}
+
+void Misuse(const std::string &what)
+{
+    std::lock_guard<std::mutex> guard(S().lock);
+    S().misuse.push_back(what);
+}
+
+HANDLE NewHandle()
+{
+    std::lock_guard<std::mutex> guard(S().lock);
+    HANDLE handle = (HANDLE)S().nextHandle;
+    S().nextHandle += 4;
+    return handle;
+}
+
+// Injected failure of a non-EWF call: sets the last error and logs it.
+bool Failing(const char *api, const std::string &args, const char *failedResult)
+{
+    DWORD error = 0;
+    if (!sim::ShouldFail(api, nullptr, &error)) {
+        return false;
+    }
+    LastError = error;
+    Log(api, args, std::string(failedResult) + ", LE " + std::to_string(error));
+    return true;
+}
+
+std::string Quote(const char *text)
+{
+    return text == nullptr ? "null" : "\"" + std::string(text) + "\"";
+}
+
+std::string Hex(unsigned long long value)
+{
+    char text[32];
+    snprintf(text, sizeof text, "0x%llX", value);
+    return text;
+}
+
+std::string Trim(const std::string &text)
+{
+    size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) {
+        return "";
+    }
+    size_t last = text.find_last_not_of(" \t\r");
+    return text.substr(first, last - first + 1);
+}
+
+bool SameIgnoringCase(const std::string &a, const std::string &b)
+{
+    return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
+// The profile read's rules: section and key names are not case-sensitive and
+// blanks around names and values are dropped; lines starting with ';' are
+// comments.
+bool LookUpProfile(const std::string &contents, const std::string &section, const std::string &key,
+                   std::string *value)
+{
+    std::string current;
+    bool inSection = false;
+    size_t start = 0;
+    while (start <= contents.size()) {
+        size_t end = contents.find('\n', start);
+        if (end == std::string::npos) {
+            end = contents.size();
+        }
+        std::string line = Trim(contents.substr(start, end - start));
+        start = end + 1;
+        if (line.empty() || line[0] == ';') {
+            continue;
+        }
+        if (line[0] == '[') {
+            size_t close = line.find(']');
+            inSection = close != std::string::npos &&
+                        SameIgnoringCase(Trim(line.substr(1, close - 1)), section);
+            continue;
+        }
+        size_t equals = line.find('=');
+        if (inSection && equals != std::string::npos &&
+            SameIgnoringCase(Trim(line.substr(0, equals)), key)) {
+            *value = Trim(line.substr(equals + 1));
+            return true;
+        }
+    }
+    return false;
+}
+
+void ReleaseWarningThread()
+{
+    State &s = S();
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        s.dismissed = true;
+    }
+    s.changed.notify_all();
+    if (s.warningThread.joinable()) {
+        s.warningThread.join();
+    }
+}
+
+} // namespace
+
+// ---- the environment the write filter model runs in ----
+
+namespace sim
+{
+
+void SimSetLastError(DWORD error)
+{
+    LastError = error;
+}
+
+void *SimAllocRecord(size_t size)
+{
+    void *record = calloc(1, size);
+    std::lock_guard<std::mutex> guard(S().lock);
+    S().records.insert(record);
+    return record;
+}
+
+void SimBeforeCall(const char *api)
+{
+    if (OnMainThread() && S().onCall) {
+        S().onCall(api);
+    }
+}
+
+void SimJournal(const char *api, const std::string &args, const std::string &result)
+{
+    Log(api, args, result);
+}
+
+} // namespace sim
+
+// ---- the platform calls ----
+
+extern "C" {
+
+DWORD WINAPI GetLastError(void)
+{
+    return LastError;
+}
+
+VOID WINAPI Sleep(DWORD milliseconds)
+{
+    State &s = S();
+    bool counted = s.budgetedSleep == 0 || s.budgetedSleep == milliseconds;
+    if (counted && s.sleeps >= s.sleepBudget) {
+        throw fake::StopRun();
+    }
+    sim::SimBeforeCall("Sleep");
+    s.sleeps += counted;
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        s.clockMs += milliseconds;
+    }
+    sim::AdvanceTime(milliseconds);
+    Log("Sleep", std::to_string(milliseconds), "");
+    if (s.onSleep) {
+        s.onSleep(milliseconds);
+    }
+}
+
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize,
+                           LPTHREAD_START_ROUTINE routine, LPVOID parameter, DWORD flags,
+                           LPDWORD threadId)
+{
+    sim::SimBeforeCall("CreateThread");
+    std::string args = std::string(attributes == nullptr ? "null" : "attributes") + ", " +
+                       std::to_string(stackSize) + ", routine, " +
+                       (parameter == nullptr ? "null" : "parameter") + ", " +
+                       std::to_string(flags) + ", " + (threadId == nullptr ? "null" : "id");
+    if (Failing("CreateThread", args, "null")) {
+        return nullptr;
+    }
+    State &s = S();
+    HANDLE handle = NewHandle();
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        s.threadHandles.insert(handle);
+        s.warningThreadRunning = true;
+    }
+    Log("CreateThread", args, "thread");
+    s.warningThread = std::thread([routine, parameter] {
+        routine(parameter);
+        {
+            std::lock_guard<std::mutex> guard(S().lock);
+            S().warningThreadRunning = false;
+        }
+        S().changed.notify_all();
+    });
+    return handle;
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle)
+{
+    sim::SimBeforeCall("CloseHandle");
+    State &s = S();
+    std::string kind;
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        if (s.tokens.erase(handle) != 0) {
+            kind = "token";
+        } else if (s.threadHandles.erase(handle) != 0) {
+            kind = "thread";
+        }
+    }
+    if (kind.empty()) {
+        Misuse("CloseHandle of a handle not open: " + Hex((uintptr_t)handle));
+        LastError = ErrorInvalidHandle;
+        Log("CloseHandle", Hex((uintptr_t)handle), "FALSE");
+        return FALSE;
+    }
+    Log("CloseHandle", kind, "TRUE");
+    return TRUE;
+}
+
+HLOCAL WINAPI LocalFree(HLOCAL memory)
+{
+    sim::SimBeforeCall("LocalFree");
+    bool known;
+    {
+        std::lock_guard<std::mutex> guard(S().lock);
+        known = S().records.erase(memory) != 0;
+    }
+    if (!known) {
+        Misuse("LocalFree of memory not handed out");
+        Log("LocalFree", "unknown", "");
+        return memory;
+    }
+    free(memory);
+    Log("LocalFree", "record", "");
+    return nullptr;
+}
+
+HANDLE WINAPI GetCurrentProcess(void)
+{
+    sim::SimBeforeCall("GetCurrentProcess");
+    Log("GetCurrentProcess", "", "process");
+    return (HANDLE)(LONG_PTR)-1;
+}
+
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size)
+{
+    sim::SimBeforeCall("GetModuleFileNameA");
+    State &s = S();
+    std::string args =
+        std::string(module == nullptr ? "null" : "module") + ", " + std::to_string(size);
+    if (Failing("GetModuleFileNameA", args, "0")) {
+        return 0;
+    }
+    const std::string &path = s.modulePath;
+    if (path.size() < size) {
+        memcpy(buffer, path.c_str(), path.size() + 1);
+        Log("GetModuleFileNameA", args, std::to_string(path.size()));
+        return (DWORD)path.size();
+    }
+    if (s.xpTruncation) {
+        memcpy(buffer, path.c_str(), size);
+    } else if (size > 0) {
+        memcpy(buffer, path.c_str(), size - 1);
+        buffer[size - 1] = '\0';
+        LastError = ErrorInsufficientBuffer;
+    }
+    Log("GetModuleFileNameA", args, std::to_string(size) + " (truncated)");
+    return size;
+}
+
+DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer,
+                                      DWORD size, LPCSTR fileName)
+{
+    sim::SimBeforeCall("GetPrivateProfileStringA");
+    State &s = S();
+    std::string args = Quote(section) + ", " + Quote(key) + ", " + Quote(defaultValue) +
+                       ", buffer, " + std::to_string(size) + ", " + Quote(fileName);
+    std::string value = defaultValue != nullptr ? defaultValue : "";
+    auto file = s.profiles.find(fileName != nullptr ? fileName : "");
+    if (file != s.profiles.end() && section != nullptr && key != nullptr) {
+        LookUpProfile(file->second, section, key, &value);
+    }
+    DWORD copied = 0;
+    if (size > 0) {
+        copied = (DWORD)(value.size() < size ? value.size() : size - 1);
+        memcpy(buffer, value.c_str(), copied);
+        buffer[copied] = '\0';
+    }
+    Log("GetPrivateProfileStringA", args, Quote(buffer));
+    return copied;
+}
+
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style)
+{
+    sim::SimBeforeCall("MessageBoxA");
+    State &s = S();
+    fake::Box box;
+    box.owner = owner;
+    box.text = text != nullptr ? text : "";
+    box.caption = caption != nullptr ? caption : "";
+    box.style = style;
+    box.onMainThread = OnMainThread();
+    Log("MessageBoxA",
+        std::string(owner == nullptr ? "null" : "owner") + ", text, " + Quote(caption) + ", " +
+            Hex(style),
+        "shown");
+    std::unique_lock<std::mutex> guard(s.lock);
+    s.boxes.push_back(box);
+    if (!s.changed.wait_for(guard, RealTimeout, [&s] { return s.dismissed; })) {
+        s.misuse.push_back("the warning was never dismissed");
+    }
+    return IDOK;
+}
+
+BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reason)
+{
+    sim::SimBeforeCall("ExitWindowsEx");
+    std::string args = Hex(flags) + ", " + std::to_string(reason);
+    if (Failing("ExitWindowsEx", args, "FALSE")) {
+        return FALSE;
+    }
+    Log("ExitWindowsEx", args, "TRUE");
+    return TRUE;
+}
+
+BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token)
+{
+    sim::SimBeforeCall("OpenProcessToken");
+    std::string args =
+        std::string(process == (HANDLE)(LONG_PTR)-1 ? "process" : "other") + ", " + Hex(access);
+    if (Failing("OpenProcessToken", args, "FALSE")) {
+        // The variable is not to be trusted after a failure.
+        *token = nullptr;
+        return FALSE;
+    }
+    *token = NewHandle();
+    {
+        std::lock_guard<std::mutex> guard(S().lock);
+        S().tokens.insert(*token);
+    }
+    Log("OpenProcessToken", args, "token");
+    return TRUE;
+}
+
+BOOL WINAPI LookupPrivilegeValueA(LPCSTR systemName, LPCSTR name, PLUID luid)
+{
+    sim::SimBeforeCall("LookupPrivilegeValueA");
+    std::string args = Quote(systemName) + ", " + Quote(name);
+    if (Failing("LookupPrivilegeValueA", args, "FALSE")) {
+        return FALSE;
+    }
+    // SE_SHUTDOWN_PRIVILEGE's identifier.
+    luid->LowPart = 19;
+    luid->HighPart = 0;
+    Log("LookupPrivilegeValueA", args, "TRUE");
+    return TRUE;
+}
+
+BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState,
+                                  DWORD bufferLength, PTOKEN_PRIVILEGES previousState,
+                                  PDWORD returnLength)
+{
+    sim::SimBeforeCall("AdjustTokenPrivileges");
+    bool known;
+    {
+        std::lock_guard<std::mutex> guard(S().lock);
+        known = S().tokens.count(token) != 0;
+    }
+    std::string args =
+        std::string(known ? "token" : "unknown") + ", " + (disableAll ? "TRUE" : "FALSE") + ", ";
+    if (newState == nullptr) {
+        args += "null";
+    } else {
+        args += std::to_string(newState->PrivilegeCount) + " x {" +
+                std::to_string(newState->Privileges[0].Luid.LowPart) + ":" +
+                std::to_string(newState->Privileges[0].Luid.HighPart) + ", " +
+                Hex(newState->Privileges[0].Attributes) + "}";
+    }
+    args += ", " + std::to_string(bufferLength) + ", " +
+            (previousState == nullptr ? "null" : "previous") + ", " +
+            (returnLength == nullptr ? "null" : "length");
+    if (Failing("AdjustTokenPrivileges", args, "FALSE")) {
+        return FALSE;
+    }
+    Log("AdjustTokenPrivileges", args, "TRUE");
+    return TRUE;
+}
+
+} // extern "C"
+
+// ---- the trace recorder ----
+
+void Trace(const char *format, ...)
+{
+    // How each message's arguments were passed: L a 64-bit count, u a 32-bit
+    // code, c a character, W a wide string.
+    static const std::map<std::string, std::string> Kinds = {
+        {"Ewf API Sample\n\n", ""},
+        {"Total Ram Data Size : %u bytes\n", "L"},
+        {"Total Ram Data Size : %u MB\n", "L"},
+        {"%c: = %s\n", "cW"},
+        {"EwfMgrGetProtectedVolumeList failed LE = %u\n", "u"},
+        {"EwfMgrGetDriveLetterFromVolumeName failed LE = %u\n", "u"},
+        {"EwfMgrOpenProtected failed LE = %u\n", "u"},
+        {"EwfMgrGetProtectedVolumeConfig failed LE = %u\n", "u"},
+        {"EwfMgrClose failed LE = %u\n", "u"},
+        {"EwfMgrCommit failed LE = %u\n", "u"},
+        {"EwfMgrCommit succeeded\n", ""},
+        {"EwfMgrEnable failed LE = %u\n", "u"},
+        {"EwfMgrEnable succeeded\n", ""},
+    };
+    fake::TraceLine line;
+    line.format = format;
+    auto kinds = Kinds.find(format);
+    if (kinds == Kinds.end()) {
+        Misuse(std::string("Trace with an unknown message: ") + format);
+    } else {
+        va_list args;
+        va_start(args, format);
+        for (char kind : kinds->second) {
+            switch (kind) {
+            case 'L':
+                line.args.push_back(std::to_string(va_arg(args, LONGLONG)));
+                break;
+            case 'u':
+                line.args.push_back(std::to_string(va_arg(args, DWORD)));
+                break;
+            case 'c':
+                line.args.push_back(std::string(1, (char)va_arg(args, int)));
+                break;
+            case 'W':
+                line.args.push_back(sim::Narrow(va_arg(args, const WCHAR *)));
+                break;
+            }
+        }
+        va_end(args);
+    }
+    std::lock_guard<std::mutex> guard(S().lock);
+    S().traces.push_back(line);
+}
+
+// ---- the test's controls ----
+
+namespace fake
+{
+
+std::string Call::Text() const
+{
+    return api + "(" + args + ")" + (result.empty() ? "" : " -> " + result);
+}
+
+bool Outstanding::Nothing() const
+{
+    return lists == 0 && entries == 0 && volumeHandles == 0 && records == 0 && tokens == 0 &&
+           threadHandles == 0 && misuse.empty();
+}
+
+std::string Outstanding::Text() const
+{
+    std::string text = "lists " + std::to_string(lists) + ", entries " + std::to_string(entries) +
+                       ", volume handles " + std::to_string(volumeHandles) + ", records " +
+                       std::to_string(records) + ", tokens " + std::to_string(tokens) +
+                       ", thread handles " + std::to_string(threadHandles);
+    for (const std::string &what : misuse) {
+        text += "; " + what;
+    }
+    return text;
+}
+
+void Reset()
+{
+    ReleaseWarningThread();
+    State &s = S();
+    std::lock_guard<std::mutex> guard(s.lock);
+    for (void *record : s.records) {
+        free(record);
+    }
+    s.calls.clear();
+    s.traces.clear();
+    s.boxes.clear();
+    s.misuse.clear();
+    s.records.clear();
+    s.tokens.clear();
+    s.threadHandles.clear();
+    s.clockMs = 0;
+    s.sleeps = 0;
+    s.sleepBudget = 100000;
+    s.budgetedSleep = 0;
+    s.modulePath = "C:\\Tovrin\\tovrin.exe";
+    s.xpTruncation = true;
+    s.profiles.clear();
+    s.onSleep = nullptr;
+    s.onCall = nullptr;
+    s.warningThreadRunning = false;
+    s.dismissed = false;
+    s.mainThread = std::this_thread::get_id();
+    sim::ResetWorld();
+    LastError = 0;
+}
+
+void Fail(const std::string &api, DWORD error, const std::string &volume, unsigned nth)
+{
+    sim::Failure rule;
+    rule.api = api;
+    rule.error = error;
+    rule.volume = volume;
+    rule.nth = nth;
+    sim::TheWorld().failures.push_back(rule);
+}
+
+std::vector<Call> Calls()
+{
+    std::lock_guard<std::mutex> guard(S().lock);
+    return S().calls;
+}
+
+std::vector<std::string> CallTexts(const std::vector<std::string> &apis)
+{
+    std::vector<std::string> texts;
+    for (const Call &call : Calls()) {
+        bool wanted = apis.empty();
+        for (const std::string &api : apis) {
+            wanted = wanted || call.api == api;
+        }
+        if (wanted) {
+            texts.push_back(call.Text());
+        }
+    }
+    return texts;
+}
+
+std::vector<TraceLine> Traces()
+{
+    std::lock_guard<std::mutex> guard(S().lock);
+    return S().traces;
+}
+
+std::vector<Box> Boxes()
+{
+    std::lock_guard<std::mutex> guard(S().lock);
+    return S().boxes;
+}
+
+Outstanding Left()
+{
+    Outstanding left;
+    left.lists = sim::OutstandingLists();
+    left.entries = sim::OutstandingEntries();
+    left.volumeHandles = sim::OutstandingHandles();
+    left.misuse = sim::TheWorld().misuse;
+    std::lock_guard<std::mutex> guard(S().lock);
+    left.records = S().records.size();
+    left.tokens = S().tokens.size();
+    left.threadHandles = S().threadHandles.size();
+    left.misuse.insert(left.misuse.end(), S().misuse.begin(), S().misuse.end());
+    return left;
+}
+
+unsigned long long Now()
+{
+    std::lock_guard<std::mutex> guard(S().lock);
+    return S().clockMs;
+}
+
+void SetModulePath(const std::string &path, bool xpTruncation)
+{
+    S().modulePath = path;
+    S().xpTruncation = xpTruncation;
+}
+
+void SetProfile(const std::string &path, const std::string &contents)
+{
+    S().profiles[path] = contents;
+}
+
+void OnSleep(std::function<void(DWORD)> hook)
+{
+    S().onSleep = std::move(hook);
+}
+
+void OnCall(std::function<void(const std::string &)> hook)
+{
+    S().onCall = std::move(hook);
+}
+
+void StopAfterSleeps(unsigned count, DWORD milliseconds)
+{
+    S().sleepBudget = count;
+    S().budgetedSleep = milliseconds;
+}
+
+void DismissWarning()
+{
+    State &s = S();
+    std::unique_lock<std::mutex> guard(s.lock);
+    s.dismissed = true;
+    s.changed.notify_all();
+    if (!s.changed.wait_for(guard, RealTimeout, [&s] { return !s.warningThreadRunning; })) {
+        s.misuse.push_back("the warning thread did not end after OK");
+    }
+}
+
+} // namespace fake

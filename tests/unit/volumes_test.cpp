@@ -1,0 +1,385 @@
+#include "platform/ewfapi.h"
+#include "tests/unit/fixture.h"
+#include "volumes/volumes.h"
+
+namespace
+{
+
+const std::vector<std::string> EwfCalls = {"EwfMgrGetProtectedVolumeList",
+                                           "EwfMgrVolumeNameListIsEmpty",
+                                           "EwfMgrVolumeNameEntryPop",
+                                           "EwfMgrVolumeNameListDelete",
+                                           "EwfMgrGetDriveLetterFromVolumeName",
+                                           "EwfMgrOpenProtected",
+                                           "EwfMgrClose",
+                                           "EwfMgrGetProtectedVolumeConfig",
+                                           "EwfMgrCommitAndDisableLive",
+                                           "EwfMgrEnable",
+                                           "LocalFree"};
+
+const std::vector<std::string> TokenCalls = {"GetCurrentProcess",     "OpenProcessToken",
+                                             "LookupPrivilegeValueA", "AdjustTokenPrivileges",
+                                             "ExitWindowsEx",         "CloseHandle"};
+
+class VolumesTest : public PlatformTest
+{
+  protected:
+    // Five volumes whose sizes tell which of them were added.
+    void AddFiveVolumes()
+    {
+        const char letters[] = "CDEFG";
+        for (int i = 0; i < 5; ++i) {
+            sim::AddVolume(std::string("Vol") + letters[i], (WCHAR)letters[i], (LONGLONG)1 << i);
+        }
+    }
+};
+
+TEST_F(VolumesTest, SumAddsEveryVolumeInListOrderAndReleasesAll)
+{
+    sim::AddVolume("VolC", 'C', 3 * MiB);
+    sim::AddVolume("VolD", 'D', 5);
+    TotalRamDataSize = 100; // the measurement adds; zeroing is the driver's
+
+    EXPECT_EQ(0u, SumRamDataSize());
+    EXPECT_EQ(100 + 3 * MiB + 5, TotalRamDataSize);
+    EXPECT_EQ((std::vector<std::string>{
+                  "EwfMgrGetProtectedVolumeList() -> list of 2",
+                  "EwfMgrVolumeNameListIsEmpty(VolC) -> FALSE",
+                  "EwfMgrGetDriveLetterFromVolumeName(VolC) -> C",
+                  "EwfMgrOpenProtected(VolC) -> handle",
+                  "EwfMgrGetProtectedVolumeConfig(VolC) -> RamDataSize 3145728",
+                  "LocalFree(record)",
+                  "EwfMgrClose(VolC) -> TRUE",
+                  "EwfMgrVolumeNameEntryPop(VolC)",
+                  "EwfMgrVolumeNameListIsEmpty(VolD) -> FALSE",
+                  "EwfMgrGetDriveLetterFromVolumeName(VolD) -> D",
+                  "EwfMgrOpenProtected(VolD) -> handle",
+                  "EwfMgrGetProtectedVolumeConfig(VolD) -> RamDataSize 5",
+                  "LocalFree(record)",
+                  "EwfMgrClose(VolD) -> TRUE",
+                  "EwfMgrVolumeNameEntryPop(VolD)",
+                  "EwfMgrVolumeNameListIsEmpty() -> TRUE",
+                  "EwfMgrVolumeNameListDelete()",
+              }),
+              fake::CallTexts(EwfCalls));
+    EXPECT_EQ((std::vector<std::string>{"C: = VolC\n", "D: = VolD\n"}), TraceTexts());
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(VolumesTest, SumOfNoVolumesIsNothing)
+{
+    EXPECT_EQ(0u, SumRamDataSize());
+    EXPECT_EQ(0, TotalRamDataSize);
+    EXPECT_EQ((std::vector<std::string>{"EwfMgrGetProtectedVolumeList() -> list of 0",
+                                        "EwfMgrVolumeNameListIsEmpty() -> TRUE",
+                                        "EwfMgrVolumeNameListDelete()"}),
+              fake::CallTexts());
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(VolumesTest, SumWrapsInsteadOfOverflowing)
+{
+    sim::AddVolume("VolC", 'C', INT64_MAX);
+    sim::AddVolume("VolD", 'D', 2);
+    EXPECT_EQ(0u, SumRamDataSize());
+    EXPECT_EQ(INT64_MIN + 1, TotalRamDataSize);
+}
+
+struct SumFailure {
+    const char *api;
+    DWORD error;
+    LONGLONG added;        // VolC..VolG are 1, 2, 4, 8, 16
+    const char *trace;     // last trace
+    unsigned closesOfVolE; // a failed close is tried once more
+};
+
+TEST_F(VolumesTest, SumStopsAtTheFirstFailureKeepingWhatItAdded)
+{
+    const SumFailure cases[] = {
+        {"EwfMgrGetDriveLetterFromVolumeName", 2, 1 + 2,
+         "EwfMgrGetDriveLetterFromVolumeName failed LE = 2\n", 0},
+        {"EwfMgrOpenProtected", 32, 1 + 2, "EwfMgrOpenProtected failed LE = 32\n", 0},
+        {"EwfMgrOpenProtected", 0, 1 + 2, "EwfMgrOpenProtected failed LE = 0\n", 0},
+        {"EwfMgrGetProtectedVolumeConfig", 1117, 1 + 2,
+         "EwfMgrGetProtectedVolumeConfig failed LE = 1117\n", 1},
+        {"EwfMgrClose", 6, 1 + 2 + 4, "EwfMgrClose failed LE = 6\n", 2},
+    };
+    for (const SumFailure &c : cases) {
+        SCOPED_TRACE(std::string(c.api) + " fails with " + std::to_string(c.error));
+        fake::Reset();
+        TotalRamDataSize = 0;
+        AddFiveVolumes();
+        fake::Fail(c.api, c.error, "VolE", 1);
+
+        EXPECT_EQ(c.error, SumRamDataSize());
+        EXPECT_EQ(c.added, TotalRamDataSize);
+        ASSERT_FALSE(TraceTexts().empty());
+        EXPECT_EQ(c.trace, TraceTexts().back());
+        // Nothing after the failing volume is touched; the list goes first,
+        // then a handle still held.
+        std::vector<std::string> tail = CallsFrom("EwfMgrVolumeNameListDelete", EwfCalls);
+        std::vector<std::string> expectedTail = {"EwfMgrVolumeNameListDelete(VolE)"};
+        if (c.closesOfVolE > 0) {
+            expectedTail.push_back("EwfMgrClose(VolE) -> TRUE");
+        }
+        EXPECT_EQ(expectedTail, tail);
+        EXPECT_EQ(c.closesOfVolE,
+                  (unsigned)fake::CallTexts({"EwfMgrClose"}).size() - 2u); // VolC, VolD once
+        EXPECT_TRUE(fake::CallTexts({"EwfMgrOpenProtected"}).size() <= 3u);
+        EXPECT_TRUE(NothingLeft());
+    }
+}
+
+TEST_F(VolumesTest, SumReportsAListThatCannotBeHad)
+{
+    for (DWORD error : {5u, 0u}) {
+        fake::Reset();
+        TotalRamDataSize = 0;
+        AddFiveVolumes();
+        fake::Fail("EwfMgrGetProtectedVolumeList", error);
+        EXPECT_EQ(error, SumRamDataSize());
+        EXPECT_EQ(0, TotalRamDataSize);
+        EXPECT_EQ((std::vector<std::string>{"EwfMgrGetProtectedVolumeList() -> null, LE " +
+                                            std::to_string(error)}),
+                  fake::CallTexts());
+        EXPECT_EQ((std::vector<std::string>{
+                      "EwfMgrGetProtectedVolumeList failed LE = " + std::to_string(error) + "\n"}),
+                  TraceTexts());
+        EXPECT_TRUE(NothingLeft());
+    }
+}
+
+TEST_F(VolumesTest, CommitWritesTheOverlayBackAndSwitchesProtectionOff)
+{
+    sim::Volume &volume = sim::AddVolume("VolC", 'C', 7 * MiB);
+    EXPECT_EQ(0u, CommitAndDisableVolume(volume.name.c_str()));
+    EXPECT_EQ((std::vector<std::string>{"EwfMgrOpenProtected(VolC) -> handle",
+                                        "EwfMgrCommitAndDisableLive(VolC) -> TRUE",
+                                        "EwfMgrClose(VolC) -> TRUE"}),
+              fake::CallTexts());
+    EXPECT_EQ((std::vector<std::string>{"EwfMgrCommit succeeded\n"}), TraceTexts());
+    EXPECT_EQ(EWF_DISABLED, volume.state);
+    EXPECT_EQ(7 * MiB, volume.committedBytes);
+    EXPECT_EQ(0, volume.ramDataSize);
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(VolumesTest, EnableAsksForProtectionAtTheNextBoot)
+{
+    sim::Volume &volume = sim::AddVolume("VolC", 'C', 0);
+    volume.state = EWF_DISABLED;
+    EXPECT_EQ(0u, EnableVolume(volume.name.c_str(), FALSE));
+    EXPECT_EQ((std::vector<std::string>{"EwfMgrOpenProtected(VolC) -> handle",
+                                        "EwfMgrEnable(VolC) -> TRUE", "EwfMgrClose(VolC) -> TRUE"}),
+              fake::CallTexts());
+    EXPECT_EQ((std::vector<std::string>{"EwfMgrEnable succeeded\n"}), TraceTexts());
+    EXPECT_EQ(EWF_ENABLE, volume.bootCommand);
+    EXPECT_TRUE(NothingLeft());
+}
+
+struct SingleFailure {
+    const char *api;
+    DWORD error;
+    bool commit; // else enable
+    std::vector<std::string> calls;
+    const char *trace;
+};
+
+TEST_F(VolumesTest, SingleVolumeFailuresReturnTheCodeAndCloseWhatWasOpened)
+{
+    const SingleFailure cases[] = {
+        {"EwfMgrOpenProtected",
+         5,
+         true,
+         {"EwfMgrOpenProtected(VolC) -> INVALID, LE 5"},
+         "EwfMgrOpenProtected failed LE = 5\n"},
+        {"EwfMgrCommitAndDisableLive",
+         50,
+         true,
+         {"EwfMgrOpenProtected(VolC) -> handle", "EwfMgrCommitAndDisableLive(VolC) -> FALSE, LE 50",
+          "EwfMgrClose(VolC) -> TRUE"},
+         "EwfMgrCommit failed LE = 50\n"},
+        {"EwfMgrCommitAndDisableLive",
+         0,
+         true,
+         {"EwfMgrOpenProtected(VolC) -> handle", "EwfMgrCommitAndDisableLive(VolC) -> FALSE, LE 0",
+          "EwfMgrClose(VolC) -> TRUE"},
+         "EwfMgrCommit failed LE = 0\n"},
+        {"EwfMgrOpenProtected",
+         3,
+         false,
+         {"EwfMgrOpenProtected(VolC) -> INVALID, LE 3"},
+         "EwfMgrOpenProtected failed LE = 3\n"},
+        {"EwfMgrEnable",
+         87,
+         false,
+         {"EwfMgrOpenProtected(VolC) -> handle", "EwfMgrEnable(VolC) -> FALSE, LE 87",
+          "EwfMgrClose(VolC) -> TRUE"},
+         "EwfMgrEnable failed LE = 87\n"},
+    };
+    for (const SingleFailure &c : cases) {
+        SCOPED_TRACE(std::string(c.api) + (c.commit ? " in commit" : " in enable"));
+        fake::Reset();
+        sim::Volume &volume = sim::AddVolume("VolC", 'C', MiB);
+        if (!c.commit) {
+            volume.state = EWF_DISABLED;
+        }
+        fake::Fail(c.api, c.error);
+        LPCWSTR name = volume.name.c_str();
+        EXPECT_EQ(c.error, c.commit ? CommitAndDisableVolume(name) : EnableVolume(name, TRUE));
+        EXPECT_EQ(c.calls, fake::CallTexts());
+        EXPECT_EQ(std::vector<std::string>{c.trace}, TraceTexts());
+        EXPECT_TRUE(NothingLeft());
+    }
+}
+
+TEST_F(VolumesTest, AFailedCloseAfterSuccessIsNotAFailure)
+{
+    sim::Volume &volume = sim::AddVolume("VolC", 'C', MiB);
+    fake::Fail("EwfMgrClose", 6);
+    EXPECT_EQ(0u, CommitAndDisableVolume(volume.name.c_str()));
+    EXPECT_EQ(0u, EnableVolume(volume.name.c_str(), FALSE));
+    EXPECT_EQ(EWF_ENABLE, volume.bootCommand);
+}
+
+TEST_F(VolumesTest, RestartComesAfterTheEnableAndBeforeTheClose)
+{
+    sim::Volume &volume = sim::AddVolume("VolC", 'C', 0);
+    volume.state = EWF_DISABLED;
+    EXPECT_EQ(0u, EnableVolume(volume.name.c_str(), TRUE));
+    EXPECT_EQ((std::vector<std::string>{
+                  "EwfMgrOpenProtected(VolC) -> handle",
+                  "EwfMgrEnable(VolC) -> TRUE",
+                  "GetCurrentProcess() -> process",
+                  "OpenProcessToken(process, 0x28) -> token",
+                  "LookupPrivilegeValueA(null, \"SeShutdownPrivilege\") -> TRUE",
+                  "AdjustTokenPrivileges(token, FALSE, 1 x {19:0, 0x2}, 0, null, null) -> TRUE",
+                  "ExitWindowsEx(0x6, 0) -> TRUE",
+                  "CloseHandle(token) -> TRUE",
+                  "EwfMgrClose(VolC) -> TRUE",
+              }),
+              fake::CallTexts());
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(VolumesTest, AFailedRestartLeavesTheEnableSucceeded)
+{
+    sim::Volume &volume = sim::AddVolume("VolC", 'C', 0);
+    volume.state = EWF_DISABLED;
+    fake::Fail("ExitWindowsEx", 5);
+    EXPECT_EQ(0u, EnableVolume(volume.name.c_str(), TRUE));
+    EXPECT_EQ("EwfMgrClose(VolC) -> TRUE", fake::CallTexts().back());
+    EXPECT_TRUE(NothingLeft());
+}
+
+struct RestartCase {
+    const char *failing; // null: nothing fails
+    DWORD error;
+    size_t callsMade; // of GetCurrentProcess..ExitWindowsEx
+    bool tokenClosed;
+};
+
+TEST_F(VolumesTest, RestartReturnsTheFirstFailureAndAlwaysClosesTheToken)
+{
+    const RestartCase cases[] = {
+        {nullptr, 0, 5, true},
+        {"OpenProcessToken", 5, 2, false},
+        {"LookupPrivilegeValueA", 1313, 3, true},
+        {"AdjustTokenPrivileges", 6, 4, true},
+        {"ExitWindowsEx", 1314, 5, true},
+        {"ExitWindowsEx", 0, 5, true},
+    };
+    for (const RestartCase &c : cases) {
+        SCOPED_TRACE(c.failing ? c.failing : "no failure");
+        fake::Reset();
+        if (c.failing != nullptr) {
+            fake::Fail(c.failing, c.error);
+        }
+        EXPECT_EQ(c.error, RestartSystem());
+        std::vector<std::string> calls = fake::CallTexts(TokenCalls);
+        size_t closes = calls.empty() || calls.back() != "CloseHandle(token) -> TRUE" ? 0 : 1;
+        EXPECT_EQ(c.callsMade, calls.size() - closes);
+        EXPECT_EQ(c.tokenClosed, closes == 1);
+        EXPECT_TRUE(TraceTexts().empty()) << "the restart traces nothing";
+        EXPECT_TRUE(NothingLeft());
+    }
+}
+
+TEST_F(VolumesTest, PassCommitsThenEnablesEveryVolumeInOrder)
+{
+    sim::AddVolume("VolC", 'C', 3 * MiB);
+    sim::AddVolume("VolD", 'D', 4 * MiB);
+    EXPECT_EQ(0u, CommitAndReenableAll());
+    EXPECT_EQ((std::vector<std::string>{
+                  "EwfMgrCommitAndDisableLive(VolC) -> TRUE",
+                  "EwfMgrEnable(VolC) -> TRUE",
+                  "EwfMgrCommitAndDisableLive(VolD) -> TRUE",
+                  "EwfMgrEnable(VolD) -> TRUE",
+              }),
+              fake::CallTexts({"EwfMgrCommitAndDisableLive", "EwfMgrEnable"}));
+    for (const sim::Volume &volume : sim::TheWorld().volumes) {
+        EXPECT_EQ(0, volume.ramDataSize);
+        EXPECT_EQ(EWF_ENABLE, volume.bootCommand);
+    }
+    EXPECT_EQ(7 * MiB, sim::TheWorld().volumes[0].committedBytes +
+                           sim::TheWorld().volumes[1].committedBytes);
+    EXPECT_TRUE(fake::CallTexts({"GetCurrentProcess"}).empty()) << "the pass never restarts";
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(VolumesTest, PassGoesOnPastAVolumeWhoseCommitFails)
+{
+    sim::AddVolume("VolC", 'C', MiB);
+    sim::AddVolume("VolD", 'D', MiB);
+    sim::AddVolume("VolE", 'E', MiB);
+    fake::Fail("EwfMgrCommitAndDisableLive", 50, "VolD");
+    EXPECT_EQ(0u, CommitAndReenableAll());
+    EXPECT_EQ((std::vector<std::string>{
+                  "EwfMgrCommitAndDisableLive(VolC) -> TRUE",
+                  "EwfMgrEnable(VolC) -> TRUE",
+                  "EwfMgrCommitAndDisableLive(VolD) -> FALSE, LE 50",
+                  "EwfMgrEnable(VolD) -> FALSE, LE 1",
+                  "EwfMgrCommitAndDisableLive(VolE) -> TRUE",
+                  "EwfMgrEnable(VolE) -> TRUE",
+              }),
+              fake::CallTexts({"EwfMgrCommitAndDisableLive", "EwfMgrEnable"}));
+    EXPECT_EQ(0, sim::TheWorld().volumes[2].ramDataSize);
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(VolumesTest, PassEnablesEvenWhenTheCommitCouldNotOpen)
+{
+    sim::Volume &volume = sim::AddVolume("VolC", 'C', MiB);
+    volume.state = EWF_DISABLED;
+    fake::Fail("EwfMgrOpenProtected", 5, "VolC", 1);
+    EXPECT_EQ(0u, CommitAndReenableAll());
+    EXPECT_EQ(
+        (std::vector<std::string>{"EwfMgrOpenProtected(VolC) -> INVALID, LE 5",
+                                  "EwfMgrOpenProtected(VolC) -> handle",
+                                  "EwfMgrEnable(VolC) -> TRUE"}),
+        fake::CallTexts({"EwfMgrOpenProtected", "EwfMgrCommitAndDisableLive", "EwfMgrEnable"}));
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(VolumesTest, PassOverNoVolumesTouchesNone)
+{
+    EXPECT_EQ(0u, CommitAndReenableAll());
+    EXPECT_EQ((std::vector<std::string>{"EwfMgrGetProtectedVolumeList() -> list of 0",
+                                        "EwfMgrVolumeNameListIsEmpty() -> TRUE",
+                                        "EwfMgrVolumeNameListDelete()"}),
+              fake::CallTexts());
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(VolumesTest, PassReportsAListThatCannotBeHad)
+{
+    sim::AddVolume("VolC", 'C', MiB);
+    fake::Fail("EwfMgrGetProtectedVolumeList", 1450);
+    EXPECT_EQ(1450u, CommitAndReenableAll());
+    EXPECT_EQ(1u, fake::CallTexts().size());
+    EXPECT_EQ((std::vector<std::string>{"EwfMgrGetProtectedVolumeList failed LE = 1450\n"}),
+              TraceTexts());
+    EXPECT_EQ(MiB, sim::TheWorld().volumes[0].ramDataSize);
+}
+
+} // namespace

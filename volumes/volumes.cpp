@@ -1,0 +1,162 @@
+#include "volumes/volumes.h"
+
+#include "platform/advapi32.h"
+#include "platform/ewfapi.h"
+#include "platform/user32.h"
+
+ResultCode SumRamDataSize()
+{
+    PEWF_VOLUME_NAME_ENTRY list = nullptr;
+    HANDLE volume = INVALID_HANDLE_VALUE;
+    PEWF_VOLUME_CONFIG config = nullptr;
+    WCHAR driveLetter = 0;
+    ResultCode result = 0;
+
+    list = EwfMgrGetProtectedVolumeList();
+    if (list == nullptr) {
+        result = GetLastError();
+        Trace("EwfMgrGetProtectedVolumeList failed LE = %u\n", result);
+        goto Cleanup;
+    }
+
+    while (!EwfMgrVolumeNameListIsEmpty(list)) {
+        // The letter only labels the trace, but a volume the library cannot
+        // name is not one to trust with the rest of the walk.
+        driveLetter = EwfMgrGetDriveLetterFromVolumeName(list->Name);
+        if (driveLetter == EWF_NO_DRIVE_LETTER) {
+            result = GetLastError();
+            Trace("EwfMgrGetDriveLetterFromVolumeName failed LE = %u\n", result);
+            goto Cleanup;
+        }
+        Trace("%c: = %s\n", driveLetter, list->Name);
+
+        volume = EwfMgrOpenProtected(list->Name);
+        if (volume == INVALID_HANDLE_VALUE) {
+            result = GetLastError();
+            Trace("EwfMgrOpenProtected failed LE = %u\n", result);
+            goto Cleanup;
+        }
+
+        config = EwfMgrGetProtectedVolumeConfig(volume);
+        if (config == nullptr) {
+            result = GetLastError();
+            Trace("EwfMgrGetProtectedVolumeConfig failed LE = %u\n", result);
+            goto Cleanup;
+        }
+        // Wraps like the 64-bit register sum it stands for, never as
+        // undefined signed overflow.
+        TotalRamDataSize =
+            (LONGLONG)((ULONGLONG)TotalRamDataSize + (ULONGLONG)config->RamOverlay.RamDataSize);
+        LocalFree(config);
+        config = nullptr;
+
+        // A handle whose close failed is still ours: clean-up tries again.
+        if (!EwfMgrClose(volume)) {
+            result = GetLastError();
+            Trace("EwfMgrClose failed LE = %u\n", result);
+            goto Cleanup;
+        }
+        volume = INVALID_HANDLE_VALUE;
+        EwfMgrVolumeNameEntryPop(&list);
+    }
+
+Cleanup:
+    if (list != nullptr) {
+        EwfMgrVolumeNameListDelete(list);
+        list = nullptr;
+    }
+    if (volume != INVALID_HANDLE_VALUE) {
+        EwfMgrClose(volume);
+    }
+    return result;
+}
+
+ResultCode CommitAndDisableVolume(LPCWSTR volumeName)
+{
+    HANDLE volume = EwfMgrOpenProtected(volumeName);
+    if (volume == INVALID_HANDLE_VALUE) {
+        ResultCode code = GetLastError();
+        Trace("EwfMgrOpenProtected failed LE = %u\n", code);
+        return code;
+    }
+    if (!EwfMgrCommitAndDisableLive(volume)) {
+        ResultCode code = GetLastError();
+        Trace("EwfMgrCommit failed LE = %u\n", code);
+        EwfMgrClose(volume);
+        return code;
+    }
+    Trace("EwfMgrCommit succeeded\n");
+    EwfMgrClose(volume);
+    return 0;
+}
+
+ResultCode EnableVolume(LPCWSTR volumeName, BOOL restart)
+{
+    HANDLE volume = EwfMgrOpenProtected(volumeName);
+    if (volume == INVALID_HANDLE_VALUE) {
+        ResultCode code = GetLastError();
+        Trace("EwfMgrOpenProtected failed LE = %u\n", code);
+        return code;
+    }
+    if (!EwfMgrEnable(volume)) {
+        ResultCode code = GetLastError();
+        Trace("EwfMgrEnable failed LE = %u\n", code);
+        EwfMgrClose(volume);
+        return code;
+    }
+    Trace("EwfMgrEnable succeeded\n");
+    if (restart) {
+        RestartSystem();
+    }
+    EwfMgrClose(volume);
+    return 0;
+}
+
+ResultCode CommitAndReenableAll()
+{
+    PEWF_VOLUME_NAME_ENTRY list = EwfMgrGetProtectedVolumeList();
+    if (list == nullptr) {
+        ResultCode code = GetLastError();
+        Trace("EwfMgrGetProtectedVolumeList failed LE = %u\n", code);
+        return code;
+    }
+    // Each volume is enabled even when its commit failed, and one bad volume
+    // must not keep the others' overlays in RAM.
+    while (!EwfMgrVolumeNameListIsEmpty(list)) {
+        CommitAndDisableVolume(list->Name);
+        EnableVolume(list->Name, FALSE);
+        EwfMgrVolumeNameEntryPop(&list);
+    }
+    if (list != nullptr) {
+        EwfMgrVolumeNameListDelete(list);
+    }
+    return 0;
+}
+
+ResultCode RestartSystem()
+{
+    HANDLE token = INVALID_HANDLE_VALUE;
+    TOKEN_PRIVILEGES privileges;
+    ResultCode result = 0;
+
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+        result = GetLastError();
+        // Whatever a failed open left in the variable is no handle of ours.
+        token = INVALID_HANDLE_VALUE;
+    } else if (!LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege",
+                                      &privileges.Privileges[0].Luid)) {
+        result = GetLastError();
+    } else if (!AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr)) {
+        result = GetLastError();
+    } else if (!ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0)) {
+        result = GetLastError();
+    }
+
+    if (token != INVALID_HANDLE_VALUE) {
+        CloseHandle(token);
+    }
+    return result;
+}

@@ -1,0 +1,23 @@
+// Every contact with the write filter. Each operation obtains and releases its
+// own list, handle and record within the call, and reports failure only
+// through its result code and Trace.
+#pragma once
+
+#include "common/tovrin.h"
+
+// Adds each protected volume's RAM overlay data size to TotalRamDataSize, in
+// list order, until the list ends or a call fails.
+ResultCode SumRamDataSize();
+
+// Writes the volume's overlay to the volume and switches protection off live.
+ResultCode CommitAndDisableVolume(LPCWSTR volumeName);
+
+// Asks for protection at the next boot; with restart set, also reboots now.
+ResultCode EnableVolume(LPCWSTR volumeName, BOOL restart);
+
+// Commit-and-disable then enable on every protected volume. Returns 0 unless
+// the volume list itself cannot be had.
+ResultCode CommitAndReenableAll();
+
+// Enables the shutdown privilege and forces a restart.
+ResultCode RestartSystem();
