@@ -10,9 +10,10 @@
 
 #include "platform/kernel32.h"
 
-// The stand-in library defines these functions itself and must not see them
-// as imports.
-#if defined(_WIN32) && !defined(EWFAPI_STANDIN)
+// The simulated library defines and exports these functions itself.
+#if defined(_WIN32) && defined(EWFAPI_STANDIN)
+#define EWFAPI_DECL extern "C" __declspec(dllexport)
+#elif defined(_WIN32)
 #define EWFAPI_DECL extern "C" __declspec(dllimport)
 #else
 #define EWFAPI_DECL extern "C"
