@@ -1,0 +1,295 @@
+"""Runs the real Windows executables under Wine, on a virtual display, against
+the simulated EWFAPI.dll, and reads back what happened: the simulator's
+journal, Wine's relay log of chosen platform calls, and the warning box as the
+Win32 API sees it."""
+
+import os
+import re
+import shutil
+import signal
+import subprocess
+import time
+from dataclasses import dataclass, field
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+WORK = ROOT / "build" / "e2e"
+CAPTION = "Tovrin V1.00 20070610 Ondrap"
+WARNING_TEXT = (
+    "EWFライトバッファがいっぱいになったため、ライトバックしています\\n"
+    "以降、書き込みパフォーマンスが低下する為、必要に応じPCを再起動してください"
+)
+LOADERS = {"x86": "/usr/lib/wine/wine", "x64": "/usr/lib/wine/wine64"}
+# Calls whose arguments and times Wine's relay log records.
+RELAY_INCLUDE = ";".join(
+    [
+        "user32.MessageBoxA",
+        "kernel32.Sleep",
+        "kernel32.CreateThread",
+        "kernel32.ExitProcess",
+        "kernel32.GetPrivateProfileStringA",
+    ]
+)
+
+
+def display() -> str:
+    return (WORK / "display").read_text().strip()
+
+
+def base_env(arch: str) -> dict:
+    env = dict(os.environ)
+    env.update(
+        {
+            "WINEPREFIX": str(WORK / f"prefix-{arch}"),
+            "WINEARCH": "win32" if arch == "x86" else "win64",
+            # Code page 932, so MessageBoxA reads the warning as Japanese.
+            "LANG": "ja_JP.UTF-8",
+            "LC_ALL": "ja_JP.UTF-8",
+            "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml=,winedbg.exe=d",
+        }
+    )
+    if (WORK / "display").exists():
+        env["DISPLAY"] = display()
+    return env
+
+
+def wine(arch: str, *args, env=None, **kwargs) -> subprocess.CompletedProcess:
+    return subprocess.run(
+        [LOADERS[arch], *args], env=env or base_env(arch), **kwargs
+    )
+
+
+# ---- the shared set-up: one display, one prefix per architecture ----
+
+
+def can_run_i386() -> bool:
+    return subprocess.run(["/lib/ld-linux.so.2", "--version"], capture_output=True).returncode == 0
+
+
+def enable_i386_through_qemu():
+    """Some kernels here cannot run i386 binaries, which Wine's 32-bit loader
+    is: let qemu's user-mode emulator run them instead."""
+    if can_run_i386():
+        return
+    misc = Path("/proc/sys/fs/binfmt_misc")
+    if not (misc / "register").exists():
+        subprocess.run(["mount", "-t", "binfmt_misc", "binfmt_misc", str(misc)], check=True)
+    if not (misc / "qemu-i386").exists():
+        rule = (
+            r":qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00"
+            r":\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff"
+            r":/usr/bin/qemu-i386:F"
+        )
+        (misc / "register").write_text(rule)
+    if not can_run_i386():
+        raise SystemExit("cannot run i386 binaries, even through qemu-i386")
+
+
+def start_display():
+    WORK.mkdir(parents=True, exist_ok=True)
+    number = next(n for n in range(90, 200) if not Path(f"/tmp/.X11-unix/X{n}").exists()
+                  and not Path(f"/tmp/.X{n}-lock").exists())
+    server = subprocess.Popen(
+        ["Xvfb", f":{number}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True,
+    )
+    for _ in range(100):
+        if Path(f"/tmp/.X11-unix/X{number}").exists():
+            break
+        time.sleep(0.05)
+    (WORK / "display").write_text(f":{number}\n")
+    (WORK / "xvfb.pid").write_text(f"{server.pid}\n")
+
+
+def prepare_prefix(arch: str):
+    env = base_env(arch)
+    prefix = Path(env["WINEPREFIX"])
+    ready = prefix / "tovrin-ready"
+    if not ready.exists():
+        shutil.rmtree(prefix, ignore_errors=True)
+        # Wine's services inherit the first command's output: keep it off any
+        # pipe a caller waits on.
+        wine(arch, "wineboot", "-i", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+             timeout=900)
+        wine(arch, "reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/t",
+             "REG_SZ", "/d", RELAY_INCLUDE, "/f", stdout=subprocess.DEVNULL,
+             stderr=subprocess.DEVNULL, timeout=300)
+        ready.write_text("ok\n")
+    # A persistent server, so that each run does not start Wine's services anew.
+    subprocess.Popen(["/usr/lib/wine/wineserver", "-p"], env=env,
+                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).wait()
+    wine(arch, "cmd", "/c", "exit", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+         stdin=subprocess.DEVNULL, timeout=300)
+    # The first look for a window starts Wine's desktop process, which then
+    # lives on with whatever output it inherited: start it here, on nothing.
+    probe = ROOT / "build" / "sim" / arch / "boxprobe.exe"
+    wine(arch, str(probe), "no such window", "100", stdout=subprocess.DEVNULL,
+         stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=300)
+
+
+def setup(arches):
+    if "x86" in arches:
+        enable_i386_through_qemu()
+    start_display()
+    for arch in arches:
+        prepare_prefix(arch)
+
+
+def teardown(arches):
+    for arch in arches:
+        subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=base_env(arch),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    pid_file = WORK / "xvfb.pid"
+    if pid_file.exists():
+        try:
+            os.kill(int(pid_file.read_text()), signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+        pid_file.unlink()
+    (WORK / "display").unlink(missing_ok=True)
+
+
+# ---- one run of the watchdog ----
+
+
+@dataclass
+class Call:
+    ms: int
+    api: str
+    args: str
+    result: str
+
+
+@dataclass
+class Journal:
+    calls: list = field(default_factory=list)
+    end: str = ""
+    volumes: dict = field(default_factory=dict)
+    other: list = field(default_factory=list)
+
+    def of(self, api):
+        return [c for c in self.calls if c.api == api]
+
+
+def read_journal(path: Path) -> Journal:
+    journal = Journal()
+    if not path.exists():
+        return journal
+    pattern = re.compile(r"^(\d+) (\w+)\((.*?)\)(?: -> (.*))?$")
+    for line in path.read_text(errors="replace").splitlines():
+        if line.startswith("volume "):
+            words = line.split()
+            journal.volumes[words[1]] = dict(w.split("=", 1) for w in words[2:])
+        elif " end: " in line:
+            journal.end = line.split(" end: ", 1)[1]
+        elif (match := pattern.match(line)) and match.group(2).startswith("EwfMgr"):
+            journal.calls.append(Call(int(match.group(1)), match.group(2), match.group(3),
+                                      match.group(4) or ""))
+        else:
+            journal.other.append(line)
+    return journal
+
+
+@dataclass
+class RelayCall:
+    seconds: float
+    thread: str
+    kind: str  # Call or Ret
+    api: str
+    text: str
+
+
+def read_relay(path: Path) -> list:
+    calls = []
+    pattern = re.compile(r"^(\d+\.\d+):([0-9a-f]+):(Call|Ret) +(\w+)\.(\w+)\((.*)$")
+    for line in path.read_text(errors="replace").splitlines():
+        match = pattern.match(line)
+        if match and match.group(4).lower() in ("kernel32", "user32"):
+            calls.append(RelayCall(float(match.group(1)), match.group(2), match.group(3),
+                                   match.group(5), match.group(6)))
+    return calls
+
+
+class Run:
+    """The watchdog started in a folder of its own with the given INI and
+    scenario; `relay` records the chosen platform calls."""
+
+    def __init__(self, arch, name, scenario, ini=None, exe_name="tovrin", extra_files=None):
+        self.arch = arch
+        self.folder = WORK / "runs" / f"{arch}-{name}"
+        shutil.rmtree(self.folder, ignore_errors=True)
+        self.folder.mkdir(parents=True)
+        shutil.copy(ROOT / "dist" / arch / "tovrin.exe", self.folder / f"{exe_name}.exe")
+        shutil.copy(ROOT / "build" / "sim" / arch / "EWFAPI.dll", self.folder)
+        (self.folder / "ewfsim.txt").write_text(scenario)
+        if ini is not None:
+            (self.folder / f"{exe_name}.ini").write_bytes(ini.encode())
+        for file_name, text in (extra_files or {}).items():
+            (self.folder / file_name).write_text(text)
+        self.exe = f"{exe_name}.exe"
+        self.process = None
+        self.exit_code = None
+
+    def start(self):
+        env = base_env(self.arch)
+        env["WINEDEBUG"] = "-all,+timestamp,+relay"
+        self.relay_file = open(self.folder / "relay.txt", "wb")
+        self.started = time.monotonic()
+        self.process = subprocess.Popen([LOADERS[self.arch], self.exe], cwd=self.folder, env=env,
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                        stderr=self.relay_file)
+        return self
+
+    def probe_box(self, timeout_ms):
+        """The warning as the Win32 API reads it, or None when none shows."""
+        probe = ROOT / "build" / "sim" / self.arch / "boxprobe.exe"
+        # A file, not a pipe: no process that Wine starts may hold our read open.
+        output = self.folder / "box.txt"
+        with open(output, "wb") as sink:
+            result = wine(self.arch, str(probe), CAPTION, str(timeout_ms), stdout=sink,
+                          stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
+                          timeout=timeout_ms / 1000 + 120)
+        if result.returncode != 0:
+            return None
+        box = {"button": [], "static": []}
+        for line in output.read_text(encoding="utf-8", errors="replace").splitlines():
+            key, _, value = line.partition("=")
+            if key in box:
+                box[key].append(value)
+            else:
+                box[key] = value
+        return box
+
+    def press_ok(self):
+        """Presses Enter on the box, as a user at the keyboard would."""
+        env = {**os.environ, "DISPLAY": display()}
+        found = subprocess.run(["xdotool", "search", "--name", CAPTION], env=env,
+                               capture_output=True, text=True)
+        windows = found.stdout.split()
+        if not windows:
+            raise AssertionError("no warning window to press OK on")
+        subprocess.run(["xdotool", "key", "--window", windows[0], "Return"], env=env,
+                       capture_output=True)
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-window", "root", str(path)],
+                       env={**os.environ, "DISPLAY": display()}, check=True)
+
+    def wait(self, timeout):
+        self.exit_code = self.process.wait(timeout=timeout)
+        self.relay_file.close()
+        return self.exit_code
+
+    def stop(self):
+        """Ends a watchdog that would poll forever."""
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        self.relay_file.close()
+
+    def journal(self) -> Journal:
+        return read_journal(self.folder / "ewfsim.log")
+
+    def relay(self) -> list:
+        return read_relay(self.folder / "relay.txt")

@@ -1,0 +1,61 @@
+"""The whole story in under a minute: the watchdog under Wine, a simulated
+RAM overlay that fills past a low limit, the warning on screen (saved as a
+PNG), OK pressed, and what the write filter went through."""
+
+import sys
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
+import wine  # noqa: E402
+
+ARCH = "x64"
+LIMIT_MIB = 48
+SCENARIO = """\
+# Two protected volumes; C: fills at 8 MiB/s while the kiosk writes.
+volume \\Device\\HarddiskVolume1 letter=C size=20M growth=8M
+volume \\Device\\HarddiskVolume2 letter=D size=4M
+"""
+
+
+def main():
+    shot = wine.WORK.parent / "demo" / "warning.png"
+    shot.parent.mkdir(parents=True, exist_ok=True)
+    wine.setup([ARCH])
+    try:
+        print(f"limit {LIMIT_MIB} MiB; C: holds 20 MiB and grows 8 MiB/s, D: holds 4 MiB")
+        run = wine.Run(ARCH, "demo", SCENARIO, ini=f"[TOVRIN]\nlimit={LIMIT_MIB}\n").start()
+        started = time.monotonic()
+        box = run.probe_box(60000)
+        if box is None:
+            run.stop()
+            raise SystemExit("no warning appeared")
+        run.screenshot(shot)
+        print(f"warning on screen after {time.monotonic() - started:.1f} s: "
+              f"\"{box['caption']}\"; screenshot: {shot}")
+        print("  " + box["static"][0].replace("\\n", "\n  "))
+        time.sleep(1)
+        run.press_ok()
+        code = run.wait(60)
+        print(f"OK pressed; the watchdog exited with code {code}\n")
+        journal = run.journal()
+        sizes = {}
+        for call in journal.calls:
+            if call.api == "EwfMgrGetProtectedVolumeConfig":
+                sizes[call.args] = call.result.split()[-1]
+        print("what the write filter went through:")
+        for call in journal.calls:
+            if call.api in ("EwfMgrCommitAndDisableLive", "EwfMgrEnable"):
+                print(f"  {call.ms / 1000:6.2f} s  {call.api}({call.args}) -> {call.result}")
+        print("\nvolume                   last measured   committed     state     next boot")
+        for name, state in journal.volumes.items():
+            print(f"  {name:22} {int(sizes.get(name, 0)) / 1048576:8.1f} MiB "
+                  f"{int(state['committed']) / 1048576:8.1f} MiB  {state['state']:9} "
+                  f"{state['boot']}")
+        print(f"\nsimulator at unload: {journal.end}")
+    finally:
+        wine.teardown([ARCH])
+
+
+if __name__ == "__main__":
+    main()
