@@ -53,6 +53,15 @@ typedef struct _EWF_LEVEL_DESC {
     LONGLONG LevelDataSize;
 } EWF_LEVEL_DESC;
 
+typedef struct _EWF_DISK_OVERLAY {
+    LONGLONG DiskMapSize;
+    LONGLONG DiskDataSize;
+} EWF_DISK_OVERLAY;
+
+typedef struct _EWF_RAM_OVERLAY {
+    LONGLONG RamDataSize;
+} EWF_RAM_OVERLAY;
+
 typedef struct _EWF_VOLUME_CONFIG {
     EWF_TYPE Type;
     EWF_STATE State;
@@ -62,13 +71,8 @@ typedef struct _EWF_VOLUME_CONFIG {
     ULONG ClumpSize;
     USHORT CurrentLevel;
     union {
-        struct {
-            LONGLONG DiskMapSize;
-            LONGLONG DiskDataSize;
-        } DiskOverlay;
-        struct {
-            LONGLONG RamDataSize;
-        } RamOverlay;
+        EWF_DISK_OVERLAY DiskOverlay;
+        EWF_RAM_OVERLAY RamOverlay;
     };
     ULONG MemMapSize;
     EWF_VOLUME_DESC VolumeDesc;

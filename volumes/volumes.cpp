@@ -147,11 +147,10 @@ ResultCode RestartSystem()
         // Whatever a failed open left in the variable is no handle of ours.
         token = INVALID_HANDLE_VALUE;
     } else if (!LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege",
-                                      &privileges.Privileges[0].Luid)) {
-        result = GetLastError();
-    } else if (!AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr)) {
-        result = GetLastError();
-    } else if (!ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0)) {
+                                      &privileges.Privileges[0].Luid) ||
+               !AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) ||
+               !ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0)) {
+        // The first step that failed set the last error.
         result = GetLastError();
     }
 

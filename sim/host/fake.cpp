@@ -237,6 +237,9 @@ VOID WINAPI Sleep(DWORD milliseconds)
     }
     sim::AdvanceTime(milliseconds);
     Log("Sleep", std::to_string(milliseconds), "");
+    // Time is virtual, but a real Sleep gives up the processor: let the
+    // warning thread run, as it would.
+    std::this_thread::yield();
     if (s.onSleep) {
         s.onSleep(milliseconds);
     }
