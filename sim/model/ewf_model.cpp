@@ -87,22 +87,6 @@ void AdvanceTime(unsigned milliseconds)
     }
 }
 
-void Restart()
-{
-    for (Volume &volume : TheWorld().volumes) {
-        if (volume.bootCommand == EWF_ENABLE) {
-            volume.state = EWF_ENABLED;
-        } else if (volume.bootCommand == EWF_DISABLE) {
-            volume.state = EWF_DISABLED;
-        }
-        volume.bootCommand = EWF_NO_CMD;
-        // A RAM overlay does not survive a boot.
-        if (volume.type != EWF_DISK) {
-            volume.ramDataSize = 0;
-        }
-    }
-}
-
 size_t OutstandingEntries()
 {
     return TheWorld().entries.size();

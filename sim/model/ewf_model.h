@@ -73,9 +73,6 @@ bool ShouldFail(const char *api, const Volume *volume, DWORD *error);
 // Grows every protected RAM overlay by the time passed.
 void AdvanceTime(unsigned milliseconds);
 
-// Applies the boot commands waiting for the next restart.
-void Restart();
-
 size_t OutstandingEntries();
 size_t OutstandingLists();
 size_t OutstandingHandles();

@@ -73,6 +73,26 @@ bool FailOnHandle(const char *api, HANDLE handle, Volume *&volume, std::string &
     return false;
 }
 
+// The same for the calls that take a volume name.
+bool FailOnName(const char *api, LPCWSTR name, Volume *&volume, std::string &args,
+                const char *failedResult)
+{
+    SimBeforeCall(api);
+    WString wide = name != nullptr ? WString(name) : WString();
+    volume = FindVolume(wide);
+    args = Narrow(wide);
+    DWORD error = 0;
+    if (!ShouldFail(api, volume, &error)) {
+        if (volume != nullptr) {
+            return false;
+        }
+        error = 2; // ERROR_FILE_NOT_FOUND
+    }
+    SimSetLastError(error);
+    SimJournal(api, args, std::string(failedResult) + ", LE " + std::to_string(error));
+    return true;
+}
+
 } // namespace
 
 extern "C" {
@@ -150,36 +170,28 @@ VOID WINAPI EwfMgrVolumeNameListDelete(PEWF_VOLUME_NAME_ENTRY list)
 WCHAR WINAPI EwfMgrGetDriveLetterFromVolumeName(LPCWSTR name)
 {
     const char *api = "EwfMgrGetDriveLetterFromVolumeName";
-    SimBeforeCall(api);
-    WString wide = name != nullptr ? WString(name) : WString();
-    Volume *volume = FindVolume(wide);
-    DWORD error = 0;
-    if (ShouldFail(api, volume, &error) || (volume == nullptr && ((error = 2), true))) {
-        SimSetLastError(error);
-        SimJournal(api, Narrow(wide), "0xFFFF, LE " + std::to_string(error));
+    Volume *volume;
+    std::string args;
+    if (FailOnName(api, name, volume, args, "0xFFFF")) {
         return EWF_NO_DRIVE_LETTER;
     }
-    SimJournal(api, Narrow(wide), std::string(1, (char)volume->driveLetter));
+    SimJournal(api, args, std::string(1, (char)volume->driveLetter));
     return volume->driveLetter;
 }
 
 HANDLE WINAPI EwfMgrOpenProtected(LPCWSTR name)
 {
     const char *api = "EwfMgrOpenProtected";
-    SimBeforeCall(api);
-    WString wide = name != nullptr ? WString(name) : WString();
-    Volume *volume = FindVolume(wide);
-    DWORD error = 0;
-    if (ShouldFail(api, volume, &error) || (volume == nullptr && ((error = 2), true))) {
-        SimSetLastError(error);
-        SimJournal(api, Narrow(wide), "INVALID, LE " + std::to_string(error));
+    Volume *volume;
+    std::string args;
+    if (FailOnName(api, name, volume, args, "INVALID")) {
         return INVALID_HANDLE_VALUE;
     }
     World &world = TheWorld();
     HANDLE handle = (HANDLE)world.nextHandle;
     world.nextHandle += 4;
     world.handles[handle] = (size_t)(volume - &world.volumes[0]);
-    SimJournal(api, Narrow(wide), "handle");
+    SimJournal(api, args, "handle");
     return handle;
 }
 
