@@ -1,0 +1,17 @@
+# MinGW-w64 cross toolchain; the preset names the target triple.
+set(CMAKE_SYSTEM_NAME Windows)
+# Also for the compiler checks, which read this file again on their own.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES MINGW_TRIPLE)
+if(NOT MINGW_TRIPLE)
+    message(FATAL_ERROR "set MINGW_TRIPLE (i686-w64-mingw32 or x86_64-w64-mingw32)")
+endif()
+set(CMAKE_C_COMPILER ${MINGW_TRIPLE}-gcc)
+set(CMAKE_CXX_COMPILER ${MINGW_TRIPLE}-g++)
+set(CMAKE_RC_COMPILER ${MINGW_TRIPLE}-windres)
+set(CMAKE_DLLTOOL ${MINGW_TRIPLE}-dlltool)
+set(CMAKE_OBJDUMP ${MINGW_TRIPLE}-objdump)
+set(CMAKE_STRIP ${MINGW_TRIPLE}-strip)
+set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
