@@ -17,6 +17,9 @@ V1, V2, V3 = (r"\Device\HarddiskVolume1", r"\Device\HarddiskVolume2",
 MARGIN_MS = {"x64": 500, "x86": 1500}
 # The watchdog's own time from OK to exit: one 100 ms step and change.
 EXIT_MS = {"x64": 150, "x86": 400}
+# Where Wine cannot show a window (32-bit Wine under qemu here), a run is
+# judged by what the write filter and the relay log saw, without the box.
+WINDOWLESS = {"x86"}
 
 
 class Failed(Exception):
@@ -50,8 +53,24 @@ def relay_of(run):
     return boxes, box_returns, exits, steps, polls
 
 
+def check_balanced(journal):
+    handed = len([c for c in journal.of("EwfMgrGetProtectedVolumeList")
+                  if c.result.startswith("list")])
+    deleted = len(journal.of("EwfMgrVolumeNameListDelete"))
+    opened = len([c for c in journal.of("EwfMgrOpenProtected") if c.result == "handle"])
+    closed = len([c for c in journal.of("EwfMgrClose") if c.result == "TRUE"])
+    check(handed == deleted and opened == closed,
+          f"lists handed out {handed}, deleted {deleted}; handles opened {opened}, "
+          f"closed {closed}")
+
+
 def check_clean_end(run, arch, ok_during_pass=False):
     journal = run.journal()
+    if arch in WINDOWLESS:
+        check_balanced(journal)
+        boxes = relay_of(run)[0]
+        check(len(boxes) == 1, f"{len(boxes)} warnings asked for, not 1")
+        return journal
     check(journal.end.startswith("outstanding lists 0, entries 0, handles 0, misuse 0"),
           f"the simulator has something outstanding: {journal.end!r}")
     check(run.exit_code == 0, f"exit code {run.exit_code}, not 0")
@@ -85,6 +104,18 @@ def pass_order(journal):
 
 
 def respond_and_dismiss(run, arch, wait_before_ok=0.0):
+    if arch in WINDOWLESS:
+        # No box to press: let the pass finish, then end the wait for it.
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            journal = run.journal()
+            if journal.of("EwfMgrCommitAndDisableLive") and \
+                    journal.calls[-1].api == "EwfMgrVolumeNameListDelete":
+                break
+            time.sleep(0.5)
+        time.sleep(1)
+        run.stop()
+        return None
     box = run.probe_box(30000)
     check(box is not None, "no warning appeared")
     if wait_before_ok:
@@ -220,8 +251,13 @@ def commit_fails(arch):
     journal = check_clean_end(run, arch)
     check([c.args for c in journal.of("EwfMgrEnable")] == [V1, V2, V3],
           "the enable was not attempted on every volume in order")
-    check(journal.of("EwfMgrCommitAndDisableLive")[1].result == "FALSE, LE 50",
-          "the injected failure did not happen")
+    check([c.result for c in journal.of("EwfMgrCommitAndDisableLive")]
+          == ["TRUE", "FALSE, LE 50", "TRUE"], "the commits did not go as injected")
+    # The failed volume is still protected, so its enable is refused.
+    check([c.result for c in journal.of("EwfMgrEnable")] == ["TRUE", "FALSE, LE 1", "TRUE"],
+          "the enables did not go as expected")
+    if arch in WINDOWLESS:
+        return
     for name in (V1, V3):
         check(journal.volumes[name]["committed"] == str(MIB)
               and journal.volumes[name]["boot"] == "enable", f"{name}: {journal.volumes[name]}")
