@@ -51,10 +51,12 @@ def main():
     wine.setup([options.arch])
     try:
         run = wine.Run(options.arch, "soak", text, ini=f"[TOVRIN]\nlimit={LIMIT_MIB}\n").start()
-        time.sleep(10)
-        memory_start = resident_kib(run.process.pid)
-        time.sleep(max(0, seconds - 15))
-        memory_end = resident_kib(run.process.pid)
+        # Sampled all along: one pair cannot tell a leak from Wine settling.
+        samples = []
+        started = time.monotonic()
+        while time.monotonic() - started < seconds - 5:
+            time.sleep(min(30, max(0, seconds - 5 - (time.monotonic() - started))))
+            samples.append((time.monotonic() - started, resident_kib(run.process.pid)))
         # The crossing, then the pass; the box shows where Wine can show one.
         deadline = time.monotonic() + 120
         while time.monotonic() < deadline and not run.journal().of("EwfMgrEnable"):
@@ -85,7 +87,10 @@ def main():
           f"closed {closed}")
     if journal.end:
         print(f"simulator at unload: {journal.end}")
-    print(f"resident memory: {memory_start} KiB at the start, {memory_end} KiB at the end")
+    settled = [kib for at, kib in samples if at >= 60] or [samples[-1][1]]
+    print(f"resident memory: {samples[0][1]} KiB at {samples[0][0]:.0f} s; from the first "
+          f"minute on {settled[0]} KiB, then min {min(settled)}, max {max(settled)}, "
+          f"{settled[-1]} KiB at the end ({len(samples)} samples)")
     ok = not early and handed == deleted and opened == closed and commits
     print("soak: " + ("clean" if ok else "FAILED"))
     return 0 if ok else 1
