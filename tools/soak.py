@@ -75,10 +75,7 @@ def main():
     lists = journal.of("EwfMgrGetProtectedVolumeList")
     commits = journal.of("EwfMgrCommitAndDisableLive")
     early = [c for c in commits if c.ms < cross_at]
-    handed = len([c for c in lists if c.result.startswith("list")])
-    deleted = len(journal.of("EwfMgrVolumeNameListDelete"))
-    opened = len([c for c in journal.of("EwfMgrOpenProtected") if c.result == "handle"])
-    closed = len([c for c in journal.of("EwfMgrClose") if c.result == "TRUE"])
+    handed, deleted, opened, closed = journal.balance()
     polls = len(lists) - (1 if commits else 0)
     print(f"{options.arch}, {options.minutes:g} minutes, limit {LIMIT_MIB} MiB")
     print(f"polls: {polls} (about one per 2 s: {seconds / 2:.0f} expected)")

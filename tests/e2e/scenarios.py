@@ -54,11 +54,7 @@ def relay_of(run):
 
 
 def check_balanced(journal):
-    handed = len([c for c in journal.of("EwfMgrGetProtectedVolumeList")
-                  if c.result.startswith("list")])
-    deleted = len(journal.of("EwfMgrVolumeNameListDelete"))
-    opened = len([c for c in journal.of("EwfMgrOpenProtected") if c.result == "handle"])
-    closed = len([c for c in journal.of("EwfMgrClose") if c.result == "TRUE"])
+    handed, deleted, opened, closed = journal.balance()
     check(handed == deleted and opened == closed,
           f"lists handed out {handed}, deleted {deleted}; handles opened {opened}, "
           f"closed {closed}")
@@ -170,9 +166,7 @@ def overflow_pass(arch):
     check(pass_order(journal) == [("EwfMgrCommitAndDisableLive", V1), ("EwfMgrEnable", V1),
                                   ("EwfMgrCommitAndDisableLive", V2), ("EwfMgrEnable", V2)],
           f"pass order {pass_order(journal)}")
-    opened = len([c for c in journal.calls if c.api == "EwfMgrOpenProtected"])
-    closed = len([c for c in journal.calls if c.api == "EwfMgrClose" and c.result == "TRUE"])
-    check(opened == closed, f"{opened} volumes opened, {closed} closed")
+    check_balanced(journal)
     boxes, _, _, _, _ = relay_of(run)
     check(len(boxes) == 1 and f'"{wine.CAPTION}",00040030)' in boxes[0].text,
           "the warning was not asked for once, topmost, with its caption")

@@ -171,6 +171,15 @@ class Journal:
     def of(self, api):
         return [c for c in self.calls if c.api == api]
 
+    def balance(self):
+        """Lists handed out and deleted, volume handles opened and closed:
+        what the program obtained against what it gave back, by the calls."""
+        return (len([c for c in self.of("EwfMgrGetProtectedVolumeList")
+                     if c.result.startswith("list")]),
+                len(self.of("EwfMgrVolumeNameListDelete")),
+                len([c for c in self.of("EwfMgrOpenProtected") if c.result == "handle"]),
+                len([c for c in self.of("EwfMgrClose") if c.result == "TRUE"]))
+
 
 def read_journal(path: Path) -> Journal:
     journal = Journal()
