@@ -7,7 +7,8 @@
 
 #include <string>
 
-namespace {
+namespace
+{
 
 std::string Utf8(const wchar_t *text)
 {
