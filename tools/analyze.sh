@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Static analysis of the product sources with clang-tidy (checks in
-# .clang-tidy) and cppcheck; fails on any finding. Needs the host build's
+# .clang-tidy) and cppcheck, and the format of every C++ file against
+# .clang-format; fails on any finding. Needs the host build's
 # compile_commands.json.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,4 +21,6 @@ cppcheck --quiet --error-exitcode=1 --std=c++17 --language=c++ --inline-suppr \
     `# INVALID_HANDLE_VALUE is the platform's own C-style cast.` \
     --suppress=unusedStructMember --suppress=cstyleCast \
     -I . "${sources[@]}"
+echo "== clang-format"
+clang-format --dry-run -Werror $(git ls-files '*.cpp' '*.h')
 echo "static analysis: clean"

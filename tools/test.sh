@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 . tools/deps.sh
 . tools/wine-deps.sh
 
-need_packages cmake make g++ libgtest-dev valgrind clang libclang-rt-14-dev clang-tidy cppcheck \
+need_packages cmake make g++ libgtest-dev valgrind clang libclang-rt-14-dev clang-tidy clang-format cppcheck \
     g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32
 need_wine
 
