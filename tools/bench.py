@@ -40,10 +40,8 @@ def crossing_delays(arch, runs):
         run = wine.Run(arch, f"bench-crossing-{index}",
                        f"volume {V1} letter=C size=10M\nstep {V1} at={at} size=20M\n",
                        ini="[TOVRIN]\nlimit=16\n").start()
-        deadline = time.monotonic() + 60
-        while time.monotonic() < deadline and not run.journal().of("EwfMgrCommitAndDisableLive"):
-            time.sleep(0.2)
-        commits = run.journal().of("EwfMgrCommitAndDisableLive")
+        commits = run.wait_for(lambda j: j.of("EwfMgrCommitAndDisableLive"),
+                               60).of("EwfMgrCommitAndDisableLive")
         if arch == "x64" and run.probe_box(30000) is not None:
             run.press_ok()
             run.wait(60)

@@ -58,10 +58,7 @@ def main():
             time.sleep(min(30, max(0, seconds - 5 - (time.monotonic() - started))))
             samples.append((time.monotonic() - started, resident_kib(run.process.pid)))
         # The crossing, then the pass; the box shows where Wine can show one.
-        deadline = time.monotonic() + 120
-        while time.monotonic() < deadline and not run.journal().of("EwfMgrEnable"):
-            time.sleep(1)
-        time.sleep(2)
+        run.wait_for(wine.Journal.pass_finished, 120)
         box = run.probe_box(20000) if options.arch == "x64" else None
         if box is not None:
             run.press_ok()

@@ -102,13 +102,7 @@ def pass_order(journal):
 def respond_and_dismiss(run, arch, wait_before_ok=0.0):
     if arch in WINDOWLESS:
         # No box to press: let the pass finish, then end the wait for it.
-        deadline = time.monotonic() + 60
-        while time.monotonic() < deadline:
-            journal = run.journal()
-            if journal.of("EwfMgrCommitAndDisableLive") and \
-                    journal.calls[-1].api == "EwfMgrVolumeNameListDelete":
-                break
-            time.sleep(0.5)
+        run.wait_for(wine.Journal.pass_finished, 60)
         time.sleep(1)
         run.stop()
         return None
@@ -157,9 +151,7 @@ def overflow_pass(arch):
     run = wine.Run(arch, "overflow-pass",
                    volume(V1, "C", "40M") + volume(V2, "D", "10M")
                    + f"step {V2} at=3000 size=30M\n", ini=limit_ini(64)).start()
-    deadline = time.monotonic() + 60
-    while time.monotonic() < deadline and len(run.journal().of("EwfMgrEnable")) < 2:
-        time.sleep(0.5)
+    run.wait_for(wine.Journal.pass_finished, 60)
     run.stop()
     journal = run.journal()
     first_commit_after(journal, 3000, arch)

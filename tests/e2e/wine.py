@@ -171,6 +171,12 @@ class Journal:
     def of(self, api):
         return [c for c in self.calls if c.api == api]
 
+    def pass_finished(self):
+        """Something was committed and the write-back pass has let go of its
+        list: after it the watchdog only waits for the warning's dismissal."""
+        return bool(self.of("EwfMgrCommitAndDisableLive")) and \
+            self.calls[-1].api == "EwfMgrVolumeNameListDelete"
+
     def balance(self):
         """Lists handed out and deleted, volume handles opened and closed:
         what the program obtained against what it gave back, by the calls."""
@@ -299,6 +305,16 @@ class Run:
 
     def journal(self) -> Journal:
         return read_journal(self.folder / "ewfsim.log")
+
+    def wait_for(self, condition, timeout) -> Journal:
+        """The journal once condition(journal) holds, or as it stands after
+        `timeout` seconds."""
+        deadline = time.monotonic() + timeout
+        journal = self.journal()
+        while not condition(journal) and time.monotonic() < deadline:
+            time.sleep(0.2)
+            journal = self.journal()
+        return journal
 
     def relay(self) -> list:
         return read_relay(self.folder / "relay.txt")
