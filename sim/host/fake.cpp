@@ -109,13 +109,6 @@ std::string Quote(const char *text)
     return text == nullptr ? "null" : "\"" + std::string(text) + "\"";
 }
 
-std::string Hex(unsigned long long value)
-{
-    char text[32];
-    snprintf(text, sizeof text, "0x%llX", value);
-    return text;
-}
-
 std::string Trim(const std::string &text)
 {
     size_t first = text.find_first_not_of(" \t");
@@ -290,9 +283,9 @@ BOOL WINAPI CloseHandle(HANDLE handle)
         }
     }
     if (kind.empty()) {
-        Misuse("CloseHandle of a handle not open: " + Hex((uintptr_t)handle));
+        Misuse("CloseHandle of a handle not open: " + sim::Hex((uintptr_t)handle));
         LastError = ErrorInvalidHandle;
-        Log("CloseHandle", Hex((uintptr_t)handle), "FALSE");
+        Log("CloseHandle", sim::Hex((uintptr_t)handle), "FALSE");
         return FALSE;
     }
     Log("CloseHandle", kind, "TRUE");
@@ -384,7 +377,7 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style)
     box.onMainThread = OnMainThread();
     Log("MessageBoxA",
         std::string(owner == nullptr ? "null" : "owner") + ", text, " + Quote(caption) + ", " +
-            Hex(style),
+            sim::Hex(style),
         "shown");
     std::unique_lock<std::mutex> guard(s.lock);
     s.boxes.push_back(box);
@@ -397,7 +390,7 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style)
 BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reason)
 {
     sim::SimBeforeCall("ExitWindowsEx");
-    std::string args = Hex(flags) + ", " + std::to_string(reason);
+    std::string args = sim::Hex(flags) + ", " + std::to_string(reason);
     if (Failing("ExitWindowsEx", args, "FALSE")) {
         return FALSE;
     }
@@ -408,8 +401,8 @@ BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reason)
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token)
 {
     sim::SimBeforeCall("OpenProcessToken");
-    std::string args =
-        std::string(process == (HANDLE)(LONG_PTR)-1 ? "process" : "other") + ", " + Hex(access);
+    std::string args = std::string(process == (HANDLE)(LONG_PTR)-1 ? "process" : "other") + ", " +
+                       sim::Hex(access);
     if (Failing("OpenProcessToken", args, "FALSE")) {
         // The variable is not to be trusted after a failure.
         *token = nullptr;
@@ -456,7 +449,7 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEG
         args += std::to_string(newState->PrivilegeCount) + " x {" +
                 std::to_string(newState->Privileges[0].Luid.LowPart) + ":" +
                 std::to_string(newState->Privileges[0].Luid.HighPart) + ", " +
-                Hex(newState->Privileges[0].Attributes) + "}";
+                sim::Hex(newState->Privileges[0].Attributes) + "}";
     }
     args += ", " + std::to_string(bufferLength) + ", " +
             (previousState == nullptr ? "null" : "previous") + ", " +

@@ -1,5 +1,6 @@
 #include "sim/model/ewf_model.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -22,6 +23,13 @@ std::string Narrow(const WString &text)
         result += c < 0x80 ? (char)c : '?';
     }
     return result;
+}
+
+std::string Hex(unsigned long long value)
+{
+    char text[32];
+    snprintf(text, sizeof text, "0x%llX", value);
+    return text;
 }
 
 World &TheWorld()

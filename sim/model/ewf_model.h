@@ -18,6 +18,8 @@ typedef std::basic_string<WCHAR> WString;
 
 WString Widen(const std::string &text);
 std::string Narrow(const WString &text);
+// "0x1F": how the journals show handles, flags and styles.
+std::string Hex(unsigned long long value);
 
 struct Volume {
     WString name;

@@ -11,13 +11,6 @@ using namespace sim;
 namespace
 {
 
-std::string Hex(unsigned long long value)
-{
-    char text[32];
-    snprintf(text, sizeof text, "0x%llX", value);
-    return text;
-}
-
 bool IsLiveEntry(PEWF_VOLUME_NAME_ENTRY entry)
 {
     return TheWorld().entries.count(entry) != 0;
