@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
-# Checks a built Windows executable for what a protected machine needs.
-#   check_pe.sh imports OBJDUMP EXE ALLOWLIST MAX_SUBSYSTEM  (e.g. 5.1)
+# Checks a built Windows executable, on the file itself, for what a protected
+# machine needs of it. One mode a property:
+#   check_pe.sh imports OBJDUMP EXE LIST MAX_SUBSYSTEM  the import table is LIST, exactly
+#   check_pe.sh instructions OBJDUMP EXE x86|x64        nothing the oldest CPU lacks
+#   check_pe.sh flags OBJDUMP EXE x86|x64               ASLR, DEP, no TLS, time stamp 0
 #   check_pe.sh size EXE MAX_BYTES
 #   check_pe.sh resources EXE
+#   check_pe.sh reproducible SOURCE_DIR BUILT_EXE TRIPLE TARGET
+#       builds TARGET again from a copy of SOURCE_DIR in another folder and
+#       compares the bytes with BUILT_EXE
 set -euo pipefail
 
 fail() {
@@ -18,26 +24,33 @@ list_imports() {
         NF == 0 { dll = "" }'
 }
 
+# Instructions that the baseline CPU lacks, as extended regular expressions on
+# objdump's "mnemonic operands" text (a mnemonic may follow a prefix).
+# x86: the Pentium (P5). 586-class embedded boards run XP Embedded without
+# conditional moves, FCOMI, MMX or SSE, fences, the long NOP (0F 1F) or the
+# fast system calls; CET's ENDBR is a long NOP too.
+X86_FORBIDDEN='(^| )(cmov|fcmov|fu?comip?( |$)|emms|femms|ldmxcsr|stmxcsr|fxsave|fxrstor|prefetch|[lsm]fence|clflush|movnti|maskmovq|nop[wl]? +[^ ]|nop[wl]$|endbr|sysenter|sysexit|syscall|sysret)|%[xyz]?mm[0-9]'
+# x64: the first x86-64 CPUs, with SSE2 and nothing later.
+X64_FORBIDDEN='(^| )(v[a-df-z]|ve[^r]|addsubp|h(add|sub)p|movddup|movs[hl]dup|lddqu|fisttp|monitor|mwait|pshufb|palignr|pabs|ph(add|sub)|pmaddubsw|pmulhrsw|psign|p?blend|dpp[sd]|insertps|extractps|pextr[bdq]|pinsr[bdq]|pm(in|ax)(sb|sd|uw|ud)|pmov[sz]x|ptest|round[sp][sd]|pcmp(eq|gt)q|packusdw|pmuldq|pmulld|crc32|pcmp[ei]str|movntdqa|phminposuw|mpsadbw|popcnt|lzcnt|tzcnt|andn( |$)|bextr|bls(i|r|msk)|bzhi|pdep|pext |rorx|sarx|shlx|shrx|mulx|movbe|cmpxchg16b|adcx|adox|aes|pclmul|sha(1|256)|rdrand|rdseed|xsave|xrstor|lahf|sahf|endbr)|%[yz]mm[0-9]'
+
 case "$1" in
 imports)
-    objdump=$2 exe=$3 allowlist=$4 max_subsystem=$5
-    imports=$(list_imports "$objdump" "$exe")
+    objdump=$2 exe=$3 list=$4 max_subsystem=$5
+    # DLL names compared without case, as the loader does.
+    imports=$(list_imports "$objdump" "$exe" | awk '{ print toupper($1), $2 }' | LC_ALL=C sort)
     [ -n "$imports" ] || fail "no imports read from $exe"
+    expected=$(grep -v '^#' "$list" | awk 'NF { print toupper($1), $2 }' | LC_ALL=C sort)
     bad=0
-    while read -r dll function; do
-        case "${dll^^}" in
-        KERNEL32.DLL | USER32.DLL | ADVAPI32.DLL | MSVCRT.DLL | EWFAPI.DLL) ;;
-        *)
-            echo "FAIL: $exe imports from $dll, which a protected machine may lack" >&2
-            bad=1
-            continue
-            ;;
-        esac
-        if ! grep -v '^#' "$allowlist" | grep -qix "$dll $function"; then
-            echo "FAIL: $exe imports $dll!$function, not in $(basename "$allowlist")" >&2
-            bad=1
-        fi
-    done <<<"$imports"
+    while read -r line; do
+        [ -n "$line" ] || continue
+        echo "FAIL: $exe imports $line, not in $(basename "$list")" >&2
+        bad=1
+    done < <(LC_ALL=C comm -23 <(echo "$imports") <(echo "$expected"))
+    while read -r line; do
+        [ -n "$line" ] || continue
+        echo "FAIL: $exe does not import $line, which $(basename "$list") lists" >&2
+        bad=1
+    done < <(LC_ALL=C comm -13 <(echo "$imports") <(echo "$expected"))
     header=$("$objdump" -p "$exe")
     subsystem=$(awk '$1 == "Subsystem" { print $2 }' <<<"$header")
     major=$(awk '$1 == "MajorSubsystemVersion" { print $2 }' <<<"$header")
@@ -50,6 +63,43 @@ imports)
     [ "$bad" -eq 0 ] || exit 1
     echo "$exe: subsystem $major.$minor, $(wc -l <<<"$imports") imports:"
     awk '{ list[$1] = list[$1] " " $2 } END { for (d in list) print "  " d ":" list[d] }' <<<"$imports" | sort
+    ;;
+instructions)
+    objdump=$2 exe=$3 arch=$4
+    case "$arch" in
+    x86) forbidden=$X86_FORBIDDEN baseline="the Pentium" ;;
+    x64) forbidden=$X64_FORBIDDEN baseline="x86-64 with SSE2" ;;
+    *) fail "unknown architecture $arch" ;;
+    esac
+    # Every executable section, one "address: mnemonic operands" line each.
+    code=$("$objdump" -d --no-show-raw-insn "$exe" |
+        awk -F'\t' '/^ *[0-9a-f]+:\t/ && NF >= 2 { sub(/ +$/, "", $2); print $1 " " $2 }')
+    count=$(wc -l <<<"$code")
+    [ "$count" -gt 10 ] || fail "no code read from $exe"
+    found=$(awk '{ address = $1; $1 = ""; sub(/^ /, ""); print address "\t" $0 }' <<<"$code" |
+        awk -F'\t' -v pattern="$forbidden" '$2 ~ pattern { print $1 " " $2 }')
+    if [ -n "$found" ]; then
+        head -20 <<<"$found" | sed "s|^|FAIL: $exe at |; s|\$|, which $baseline lacks|" >&2
+        exit 1
+    fi
+    echo "$exe: $count instructions, all on $baseline"
+    ;;
+flags)
+    objdump=$2 exe=$3 arch=$4
+    header=$("$objdump" -p "$exe")
+    bad=0
+    wanted="DYNAMIC_BASE NX_COMPAT"
+    [ "$arch" = x64 ] && wanted="$wanted HIGH_ENTROPY_VA"
+    for flag in $wanted; do
+        grep -qw "$flag" <<<"$header" || { echo "FAIL: $exe lacks $flag" >&2; bad=1; }
+    done
+    # A TLS directory means code runs before the entry point.
+    tls=$(awk '$1 == "Entry" && $2 == "9" { print $3 $4 }' <<<"$header")
+    [[ "$tls" =~ ^0+$ ]] || { echo "FAIL: $exe has a TLS directory" >&2; bad=1; }
+    stamp=$(awk -F'\t+' '$1 == "Time/Date" { print $2 }' <<<"$header")
+    [ "$stamp" = "Thu Jan  1 00:00:00 1970" ] || { echo "FAIL: $exe has time stamp $stamp, not 0" >&2; bad=1; }
+    [ "$bad" -eq 0 ] || exit 1
+    echo "$exe: $wanted, no TLS directory, time stamp 0"
     ;;
 size)
     exe=$2 max=$3
@@ -68,7 +118,28 @@ resources)
     done
     echo "$exe: manifest and version resource present"
     ;;
+reproducible)
+    source=$2 built=$3 triple=$4 target=$5
+    [ -f "$built" ] || fail "$built has not been built"
+    # Another folder of another name and depth, as a second clone would be.
+    scratch=$(mktemp -d /tmp/rebuild-XXXXXXXX)
+    trap 'rm -rf "$scratch"' EXIT
+    copy=$scratch/another/checkout
+    mkdir -p "$copy"
+    tar -C "$source" --exclude=./build --exclude=./dist --exclude=./.git -cf - . | tar -C "$copy" -xf -
+    cmake -S "$copy" -B "$copy/build" -DCMAKE_TOOLCHAIN_FILE="$copy/cmake/mingw.cmake" \
+        -DMINGW_TRIPLE="$triple" -DCMAKE_BUILD_TYPE=MinSizeRel >"$scratch/log" 2>&1 ||
+        { cat "$scratch/log" >&2; fail "the second build could not be configured"; }
+    cmake --build "$copy/build" --target "$target" >>"$scratch/log" 2>&1 ||
+        { cat "$scratch/log" >&2; fail "the second build failed"; }
+    rebuilt=$(find "$copy/build" -name "$(basename "$built")" -type f | head -1)
+    [ -n "$rebuilt" ] || fail "the second build made no $(basename "$built")"
+    if ! cmp "$built" "$rebuilt" >&2; then
+        fail "$(basename "$built") built again in another folder differs"
+    fi
+    echo "$built: the same $(stat -c %s "$built") bytes when built again in $copy"
+    ;;
 *)
-    fail "usage: $0 imports|size|resources ..."
+    fail "usage: $0 imports|instructions|flags|size|resources|reproducible ..."
     ;;
 esac

@@ -1,0 +1,20 @@
+// Everything the executable checks must reject, in one program, so that each
+// check is seen to fail: an import from a DLL outside the allowed set and the
+// C runtime's own, instructions past the baseline CPU (built for it with
+// -march), the runtime's TLS directory, a time stamp, no ASLR or DEP, a size
+// over budget, and the source's path in its bytes, so that a build in another
+// folder differs.
+#include <windows.h>
+#include <shlwapi.h>
+
+// A conditional move on x86, a population count on x64.
+__attribute__((noinline)) int Mixed(int a, int b)
+{
+    return (a > b ? a : b) + __builtin_popcount((unsigned)a);
+}
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
+{
+    static volatile const char *Where = __FILE__;
+    return Mixed(PathFindFileNameA(commandLine) != commandLine, Where[0]);
+}
