@@ -59,7 +59,7 @@ def main():
             samples.append((time.monotonic() - started, resident_kib(run.process.pid)))
         # The crossing, then the pass; the box shows where Wine can show one.
         run.wait_for(wine.Journal.pass_finished, 120)
-        box = run.probe_box(20000) if options.arch == "x64" else None
+        box = run.probe_box(20000) if wine.can_show_windows(options.arch) else None
         if box is not None:
             run.press_ok()
             run.wait(60)

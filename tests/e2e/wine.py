@@ -32,6 +32,17 @@ RELAY_INCLUDE = ";".join(
 )
 
 
+# The prefix's settings. One virtual desktop for every program of the prefix:
+# windows get a caption bar as on Windows, the probe still finds them, exit
+# codes still come back, and Wine no longer waits ~2 s for a closed window to
+# be withdrawn, as it does on a bare X server.
+REGISTRY = [
+    (r"HKCU\Software\Wine\Debug", "RelayInclude", RELAY_INCLUDE),
+    (r"HKCU\Software\Wine\Explorer", "Desktop", "Default"),
+    (r"HKCU\Software\Wine\Explorer\Desktops", "Default", "1024x768"),
+]
+
+
 def display() -> str:
     return (WORK / "display").read_text().strip()
 
@@ -63,8 +74,40 @@ def wine(arch: str, *args, env=None, **kwargs) -> subprocess.CompletedProcess:
 # ---- the shared set-up: one display, one prefix per architecture ----
 
 
+QEMU_I386 = Path("/proc/sys/fs/binfmt_misc/qemu-i386")
+
+
 def can_run_i386() -> bool:
-    return subprocess.run(["/lib/ld-linux.so.2", "--version"], capture_output=True).returncode == 0
+    return subprocess.run(["/lib/ld-linux.so.2", "--version"],
+                          capture_output=True).returncode == 0
+
+
+def qemu_registered() -> bool:
+    try:
+        return QEMU_I386.read_text().startswith("enabled")
+    except OSError:
+        return False
+
+
+def how_it_runs(arch: str) -> str:
+    """How this machine runs the architecture's Wine: "native", or "qemu-i386"
+    where the kernel cannot run i386 binaries and qemu's user-mode emulator
+    runs them instead (registered with binfmt_misc, it takes them even where
+    the kernel could). Decided from the machine, each time."""
+    if arch == "x86" and qemu_registered():
+        return "qemu-i386"
+    return "native"
+
+
+def can_show_windows(arch: str) -> bool:
+    """32-bit Wine's desktop process crashes under qemu-i386 (its ntdll cannot
+    be placed where it wants), so no window appears there."""
+    return how_it_runs(arch) == "native"
+
+
+def why_no_windows(arch: str) -> str:
+    return (f"{arch}: this machine runs i386 binaries only through qemu-i386 user-mode "
+            "emulation, under which 32-bit Wine cannot show a window")
 
 
 def enable_i386_through_qemu():
@@ -75,7 +118,7 @@ def enable_i386_through_qemu():
     misc = Path("/proc/sys/fs/binfmt_misc")
     if not (misc / "register").exists():
         subprocess.run(["mount", "-t", "binfmt_misc", "binfmt_misc", str(misc)], check=True)
-    if not (misc / "qemu-i386").exists():
+    if not QEMU_I386.exists():
         rule = (
             r":qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00"
             r":\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff"
@@ -105,16 +148,21 @@ def start_display():
 def prepare_prefix(arch: str):
     env = base_env(arch)
     prefix = Path(env["WINEPREFIX"])
-    ready = prefix / "tovrin-ready"
+    # Named for what the prefix holds, so that an older one is made anew.
+    ready = prefix / "tovrin-ready-desktop"
     if not ready.exists():
         shutil.rmtree(prefix, ignore_errors=True)
         # Wine's services inherit the first command's output: keep it off any
         # pipe a caller waits on.
         wine(arch, "wineboot", "-i", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
              timeout=900)
-        wine(arch, "reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/t",
-             "REG_SZ", "/d", RELAY_INCLUDE, "/f", stdout=subprocess.DEVNULL,
-             stderr=subprocess.DEVNULL, timeout=300)
+        for key, value, data in REGISTRY:
+            wine(arch, "reg", "add", key, "/v", value, "/t", "REG_SZ", "/d", data, "/f",
+                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+        # The desktop process that wineboot started knows nothing of these:
+        # end it, and the server, which saves the registry as it goes.
+        subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=env, timeout=60)
+        subprocess.run(["/usr/lib/wine/wineserver", "-w"], env=env, timeout=60)
         ready.write_text("ok\n")
     # A persistent server, so that each run does not start Wine's services anew.
     subprocess.Popen(["/usr/lib/wine/wineserver", "-p"], env=env,
@@ -123,9 +171,13 @@ def prepare_prefix(arch: str):
          stdin=subprocess.DEVNULL, timeout=300)
     # The first look for a window starts Wine's desktop process, which then
     # lives on with whatever output it inherited: start it here, on nothing.
+    # The desktop closes shortly after its last program has ended, and one
+    # started while the last closes shows nothing: keep a probe looking for a
+    # window that never comes, so the desktop stays for every run.
     probe = ROOT / "build" / "sim" / arch / "boxprobe.exe"
-    wine(arch, str(probe), "no such window", "100", stdout=subprocess.DEVNULL,
-         stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=300)
+    subprocess.Popen([LOADERS[arch], str(probe), "no such window", "86400000"], env=env,
+                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                     stderr=subprocess.DEVNULL, start_new_session=True)
 
 
 def setup(arches):
@@ -245,6 +297,7 @@ class Run:
         self.exe = f"{exe_name}.exe"
         self.process = None
         self.exit_code = None
+        self.pressed = self.ended = None
 
     def start(self):
         env = base_env(self.arch)
@@ -284,7 +337,8 @@ class Run:
         windows = found.stdout.split()
         if not windows:
             raise AssertionError("no warning window to press OK on")
-        subprocess.run(["xdotool", "key", "--window", windows[0], "Return"], env=env,
+        self.pressed = time.monotonic()
+        subprocess.run(["xdotool", "key", "Return"], env=env,
                        capture_output=True)
 
     def screenshot(self, path):
@@ -293,8 +347,14 @@ class Run:
 
     def wait(self, timeout):
         self.exit_code = self.process.wait(timeout=timeout)
+        self.ended = time.monotonic()
         self.relay_file.close()
         return self.exit_code
+
+    @property
+    def ok_to_exit_ms(self):
+        """From the key press on OK to the process's end, on the wall clock."""
+        return (self.ended - self.pressed) * 1000
 
     def stop(self):
         """Ends a watchdog that would poll forever."""
