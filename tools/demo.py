@@ -1,15 +1,21 @@
 """The whole story in under a minute: the watchdog under Wine, a simulated
 RAM overlay that fills past a low limit, the warning on screen (saved as a
-PNG), OK pressed, and what the write filter went through."""
+PNG), OK pressed, and what the write filter went through.
 
+    python3 tools/demo.py [x86|x64]
+
+x86 by default, the executable most protected machines run; x64 where this
+machine cannot show a 32-bit window."""
+
+import subprocess
 import sys
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
+ROOT = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 import wine  # noqa: E402
 
-ARCH = "x64"
 LIMIT_MIB = 48
 SCENARIO = """\
 # Two protected volumes; C: fills at 8 MiB/s while the kiosk writes.
@@ -18,13 +24,27 @@ volume \\Device\\HarddiskVolume2 letter=D size=4M
 """
 
 
+def build(arch):
+    preset = f"win-{arch}"
+    for command in (["cmake", "--preset", preset], ["cmake", "--build", "--preset", preset, "-j2"]):
+        subprocess.run(command, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+
+
 def main():
+    arch = sys.argv[1] if len(sys.argv) > 1 else "x86"
+    if arch not in ("x86", "x64"):
+        raise SystemExit("usage: demo.py [x86|x64]")
+    if not wine.can_show_windows(arch):
+        print(f"{wine.why_no_windows(arch)}: showing x64 instead")
+        arch = "x64"
+    build(arch)
     shot = wine.WORK.parent / "demo" / "warning.png"
     shot.parent.mkdir(parents=True, exist_ok=True)
-    wine.setup([ARCH])
+    wine.setup([arch])
     try:
+        print(f"{arch}: dist/{arch}/tovrin.exe, {wine.how_it_runs(arch)} Wine")
         print(f"limit {LIMIT_MIB} MiB; C: holds 20 MiB and grows 8 MiB/s, D: holds 4 MiB")
-        run = wine.Run(ARCH, "demo", SCENARIO, ini=f"[TOVRIN]\nlimit={LIMIT_MIB}\n").start()
+        run = wine.Run(arch, "demo", SCENARIO, ini=f"[TOVRIN]\nlimit={LIMIT_MIB}\n").start()
         started = time.monotonic()
         box = run.probe_box(60000)
         if box is None:
@@ -54,7 +74,7 @@ def main():
                   f"{state['boot']}")
         print(f"\nsimulator at unload: {journal.end}")
     finally:
-        wine.teardown([ARCH])
+        wine.teardown([arch])
 
 
 if __name__ == "__main__":

@@ -94,7 +94,7 @@ def how_it_runs(arch: str) -> str:
     where the kernel cannot run i386 binaries and qemu's user-mode emulator
     runs them instead (registered with binfmt_misc, it takes them even where
     the kernel could). Decided from the machine, each time."""
-    if arch == "x86" and qemu_registered():
+    if arch == "x86" and (qemu_registered() or not can_run_i386()):
         return "qemu-i386"
     return "native"
 
