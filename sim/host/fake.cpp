@@ -194,6 +194,18 @@ void *SimAllocRecord(size_t size)
 
 void SimBeforeCall(const char *api)
 {
+    // Windows promises nothing of the last error after a call that succeeds,
+    // so leave a value there that no failure sets: a code read one call too
+    // late is then a wrong code. The few calls documented to leave it alone
+    // do so here too; a call that fails sets its own code after this.
+    static const char *const LeaveItAlone[] = {"Sleep", "GetCurrentProcess"};
+    bool touches = true;
+    for (const char *name : LeaveItAlone) {
+        touches = touches && strcmp(api, name) != 0;
+    }
+    if (touches) {
+        LastError = fake::LeftBySuccess;
+    }
     if (OnMainThread() && S().onCall) {
         S().onCall(api);
     }
@@ -276,11 +288,20 @@ BOOL WINAPI CloseHandle(HANDLE handle)
     std::string kind;
     {
         std::lock_guard<std::mutex> guard(s.lock);
-        if (s.tokens.erase(handle) != 0) {
+        if (s.tokens.count(handle) != 0) {
             kind = "token";
-        } else if (s.threadHandles.erase(handle) != 0) {
+        } else if (s.threadHandles.count(handle) != 0) {
             kind = "thread";
         }
+    }
+    // A close that fails leaves the handle open.
+    if (!kind.empty() && Failing("CloseHandle", kind, "FALSE")) {
+        return FALSE;
+    }
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        s.tokens.erase(handle);
+        s.threadHandles.erase(handle);
     }
     if (kind.empty()) {
         Misuse("CloseHandle of a handle not open: " + sim::Hex((uintptr_t)handle));

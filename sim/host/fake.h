@@ -56,6 +56,10 @@ struct Outstanding {
 struct StopRun {
 };
 
+// What every call that succeeds leaves as the last error (but Sleep and
+// GetCurrentProcess, which leave it alone): no failure sets it.
+const DWORD LeftBySuccess = 0xDEAD;
+
 // Fresh platform: no volumes, no failures, clock at 0, empty logs. Releases and
 // joins a warning thread left from an earlier run.
 void Reset();

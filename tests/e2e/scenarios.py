@@ -76,7 +76,13 @@ def check_balanced(journal):
           f"closed {closed}")
 
 
+def check_silent(run):
+    output = run.own_output()
+    check(not output, f"the watchdog wrote {len(output)} line(s) of its own: {output[:3]}")
+
+
 def check_clean_end(run, arch, ok_during_pass=False):
+    check_silent(run)
     journal = run.journal()
     if not wine.can_show_windows(arch):
         check_balanced(journal)
@@ -172,6 +178,7 @@ def below_limit(arch):
     box = run.probe_box(8000)
     run.stop()
     check(box is None, "a warning appeared below the limit")
+    check_silent(run)
     journal = run.journal()
     lists = journal.of("EwfMgrGetProtectedVolumeList")
     check(len(lists) >= 3, f"{len(lists)} polls in about 8 s")

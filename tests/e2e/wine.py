@@ -304,8 +304,9 @@ class Run:
         env["WINEDEBUG"] = "-all,+timestamp,+relay"
         self.relay_file = open(self.folder / "relay.txt", "wb")
         self.started = time.monotonic()
+        self.stdout_file = open(self.folder / "stdout.txt", "wb")
         self.process = subprocess.Popen([LOADERS[self.arch], self.exe], cwd=self.folder, env=env,
-                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                        stdin=subprocess.DEVNULL, stdout=self.stdout_file,
                                         stderr=self.relay_file)
         return self
 
@@ -349,6 +350,7 @@ class Run:
         self.exit_code = self.process.wait(timeout=timeout)
         self.ended = time.monotonic()
         self.relay_file.close()
+        self.stdout_file.close()
         return self.exit_code
 
     @property
@@ -362,6 +364,7 @@ class Run:
             self.process.kill()
             self.process.wait()
         self.relay_file.close()
+        self.stdout_file.close()
 
     def journal(self) -> Journal:
         return read_journal(self.folder / "ewfsim.log")
@@ -378,3 +381,13 @@ class Run:
 
     def relay(self) -> list:
         return read_relay(self.folder / "relay.txt")
+
+    def own_output(self) -> list:
+        """What the program itself wrote on stdout and stderr: every line of
+        stdout, and the lines of stderr that are not Wine's own (each of
+        those starts with its time stamp and thread)."""
+        wine_line = re.compile(r"^\d+\.\d+:[0-9a-f]+:")
+        lines = (self.folder / "stdout.txt").read_text(errors="replace").splitlines()
+        lines += [line for line in (self.folder / "relay.txt").read_text(errors="replace")
+                  .splitlines() if not wine_line.match(line)]
+        return lines

@@ -33,6 +33,18 @@ std::string FromCodePage932(const std::string &bytes)
     return output;
 }
 
+// Read while the test binary loads, before any test or fixture has set it: the
+// value the program starts with. The Windows build runs no constructors, so
+// the flag must also be constant-initialised to have it there.
+const bool ShowingAtLoad = WarningShowing.load();
+
+TEST(Warning, IsShowingFromLoadOn)
+{
+    // Were it false, the program would end as soon as the pass ends, taking
+    // the box off the screen before the user has read it.
+    EXPECT_TRUE(ShowingAtLoad);
+}
+
 TEST(Warning, TextIsTheJapaneseWarningInCodePage932)
 {
     EXPECT_EQ("EWFライトバッファがいっぱいになったため、ライトバックしています\n"

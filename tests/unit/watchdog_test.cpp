@@ -79,6 +79,9 @@ TEST_F(WatchdogTest, RespondsOnceTheTotalInWholeMiBReachesTheLimit)
         {"2147483647", {(LONGLONG)INT32_MAX * MiB}, true},
         // Only the low 32 bits of the MiB count are compared.
         {"1", {(LONGLONG)1 << 52}, false},
+        // A negative total (a record gone wrong) divides toward zero.
+        {"0", {-1}, true},
+        {"-1", {-MiB - 1}, true},
     };
     for (const ThresholdCase &c : cases) {
         std::string label = std::string("limit ") + (c.limit ? c.limit : "(none)");

@@ -1,0 +1,386 @@
+"""Mutation run (not part of the test command, like the soak): plants each
+fault of FAULTS, one at a time, in the product sources of a scratch copy of
+this tree, rebuilds the host preset, runs the host unit tests, and, for a
+fault that only a sanitizer can see, the ASan/UBSan preset too. Prints a
+table of each fault, caught or not and by which tests, then the score.
+
+    python3 tools/mutate.py [--only TEXT ...] [--list]
+
+A fault is a plausible slip: a comparison, a clean-up order, a code, a
+constant, the text, a path rule, a wait. A fault that changes nothing
+observable is marked equivalent, with the reason, and is left out of the
+score. memcheck is not run: the plain and sanitizer runs see all it would.
+"""
+
+import argparse
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from dataclasses import dataclass
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[1]
+
+
+@dataclass
+class Fault:
+    file: str
+    old: str
+    new: str
+    what: str
+    asan: bool = False  # only the ASan/UBSan preset can see it
+    equivalent: str = ""  # why nothing observable changes
+
+
+FAULTS = [
+    # ---- watchdog/config.cpp: ParseLimit ----
+    Fault("watchdog/config.cpp", "(*text >= '\\t' && *text <= '\\r')", "*text == '\\t'",
+          "ParseLimit skips only blanks and tabs, not line feeds and the rest"),
+    Fault("watchdog/config.cpp", "if (*text == '+' || *text == '-') {", "if (*text == '-') {",
+          "ParseLimit takes no '+' sign"),
+    Fault("watchdog/config.cpp", "value = 0u - value;", "value = value;",
+          "ParseLimit drops the minus sign"),
+    Fault("watchdog/config.cpp", "*text >= '0' && *text <= '9'", "*text >= '0' && *text < '9'",
+          "ParseLimit stops at the digit 9"),
+    Fault("watchdog/config.cpp",
+          "    DWORD value = 0;\n    while (*text >= '0' && *text <= '9') {\n"
+          "        value = value * 10u + (DWORD)(*text - '0');",
+          "    int value = 0;\n    while (*text >= '0' && *text <= '9') {\n"
+          "        value = value * 10 + (*text - '0');",
+          "ParseLimit accumulates in a signed int (undefined on overflow)", asan=True),
+    # ---- watchdog/config.cpp: ProfilePathFromModulePath ----
+    Fault("watchdog/config.cpp", "length >= MAX_PATH", "length > MAX_PATH",
+          "a full buffer (a truncated, unterminated path) is taken as whole"),
+    Fault("watchdog/config.cpp", "if (length == 0 || length >= MAX_PATH) {",
+          "if (length >= MAX_PATH) {", "a failed path call (0) is not refused"),
+    Fault("watchdog/config.cpp", "if (c == '\\\\' || c == '/' || c == ':') {",
+          "if (c == '\\\\') {", "'/' and ':' do not end the file name"),
+    Fault("watchdog/config.cpp", "            break;\n        }\n        if (c == '.') {",
+          "        }\n        if (c == '.') {",
+          "the last '.' of the whole path is replaced, even in a folder name"),
+    Fault("watchdog/config.cpp", "end = i - 1;", "end = i;", "the '.' itself is kept: prog..ini"),
+    Fault("watchdog/config.cpp", "end + sizeof(Extension) > MAX_PATH",
+          "end + sizeof(Extension) > MAX_PATH + 1", "'.ini' may end one byte past the buffer"),
+    Fault("watchdog/config.cpp", "end + sizeof(Extension) > MAX_PATH",
+          "end + sizeof(Extension) >= MAX_PATH", "a path that just fits is refused"),
+    Fault("watchdog/config.cpp", "for (DWORD i = 0; i < sizeof(Extension); ++i) {",
+          "for (DWORD i = 0; i + 1 < sizeof(Extension); ++i) {",
+          "'.ini' is copied without its terminator"),
+    # ---- watchdog/config.cpp: ReadLimit ----
+    Fault("watchdog/config.cpp", '    if (!ProfilePathFromModulePath(path, length)) {\n'
+                                 '        return ParseLimit(DEFAULT_LIMIT_TEXT);\n    }\n',
+          '    ProfilePathFromModulePath(path, length);\n',
+          "the profile is read even from a path that could not be formed"),
+    Fault("watchdog/config.cpp", 'GetPrivateProfileStringA("TOVRIN", "limit"',
+          'GetPrivateProfileStringA("TOVRIN", "limits"', "the key is misspelt"),
+    Fault("watchdog/config.cpp", 'GetPrivateProfileStringA("TOVRIN", "limit"',
+          'GetPrivateProfileStringA("Tovrin", "limit"', "the section in mixed case",
+          equivalent="the profile read compares section names without regard to case"),
+    Fault("watchdog/config.cpp", "GetModuleFileNameA(nullptr, path, MAX_PATH);",
+          "GetModuleFileNameA(nullptr, path, MAX_PATH - 1);",
+          "the path call is told of one byte less than the buffer has"),
+    Fault("watchdog/config.h", '#define DEFAULT_LIMIT_TEXT "128"',
+          '#define DEFAULT_LIMIT_TEXT "127"', "the default limit is 127"),
+    # ---- watchdog/main.cpp: TotalMiB and WinMain ----
+    Fault("watchdog/main.cpp", "if (TotalMiB() >= limit) {", "if (TotalMiB() > limit) {",
+          "reaching the limit exactly does not count"),
+    Fault("watchdog/main.cpp", "return (int)(DWORD)(ULONGLONG)(TotalRamDataSize / BYTES_PER_MIB);",
+          "return (int)(TotalRamDataSize / BYTES_PER_MIB);",
+          "the quotient narrowed without the unsigned steps",
+          equivalent="GCC narrows a 64-bit value to int by taking its low 32 bits, the same "
+                     "as the unsigned steps spell out"),
+    Fault("watchdog/main.cpp", "return (int)(DWORD)(ULONGLONG)(TotalRamDataSize / BYTES_PER_MIB);",
+          "return (int)(DWORD)(ULONGLONG)(TotalRamDataSize >> 20);",
+          "MiB by an arithmetic shift, which rounds negative totals down, not toward zero"),
+    Fault("watchdog/main.cpp", "        Sleep(POLL_INTERVAL_MS);\n        TotalRamDataSize = 0;\n"
+                               "        SumRamDataSize();\n",
+          "        TotalRamDataSize = 0;\n        SumRamDataSize();\n"
+          "        Sleep(POLL_INTERVAL_MS);\n",
+          "the first measurement comes before the first sleep"),
+    Fault("watchdog/main.cpp", "        TotalRamDataSize = 0;\n", "",
+          "the total is not zeroed before each measurement"),
+    Fault("watchdog/main.cpp", 'Trace("Total Ram Data Size : %u MB\\n", TotalRamDataSize / BYTES_PER_MIB);',
+          'Trace("Total Ram Data Size : %u MB\\n", TotalRamDataSize);',
+          "the MiB trace is given bytes"),
+    Fault("watchdog/main.cpp",
+          "    HANDLE warning = CreateThread(nullptr, 0, ShowOverflowWarning, nullptr, 0, nullptr);",
+          "    ShowOverflowWarning(nullptr);\n"
+          "    HANDLE warning = CreateThread(nullptr, 0, ShowOverflowWarning, nullptr, 0, nullptr);",
+          "the warning is shown on the main thread before the write-back"),
+    Fault("watchdog/main.cpp", "    CommitAndReenableAll();\n\n", "",
+          "no write-back pass"),
+    Fault("watchdog/main.cpp", "    CommitAndReenableAll();\n\n",
+          "    while (WarningShowing.load()) {\n        Sleep(DISMISS_POLL_INTERVAL_MS);\n    }\n"
+          "    CommitAndReenableAll();\n\n",
+          "the write-back waits for the user to dismiss the warning"),
+    Fault("watchdog/main.cpp", "    if (warning != nullptr) {\n        CloseHandle(warning);\n    }\n",
+          "", "the warning thread's handle is never closed"),
+    Fault("watchdog/main.cpp", "    if (warning == nullptr) {\n        ShowOverflowWarning(nullptr);\n"
+                               "    }\n", "",
+          "without a warning thread the program waits forever"),
+    Fault("watchdog/main.cpp", "    while (WarningShowing.load()) {\n        Sleep(DISMISS_POLL_INTERVAL_MS);\n    }",
+          "    do {\n        Sleep(DISMISS_POLL_INTERVAL_MS);\n    } while (WarningShowing.load());",
+          "one 100 ms sleep even when the warning is already dismissed"),
+    Fault("watchdog/watchdog.h", "#define POLL_INTERVAL_MS 2000", "#define POLL_INTERVAL_MS 1000",
+          "polls every second"),
+    Fault("watchdog/watchdog.h", "#define DISMISS_POLL_INTERVAL_MS 100",
+          "#define DISMISS_POLL_INTERVAL_MS 1000", "waits for the dismissal in 1 s steps"),
+    Fault("watchdog/watchdog.h", "#define BYTES_PER_MIB 1048576", "#define BYTES_PER_MIB 1000000",
+          "a MiB of a million bytes"),
+    # ---- watchdog/warning.cpp and warning.h ----
+    Fault("watchdog/warning.cpp", "std::atomic<bool> WarningShowing(true);",
+          "std::atomic<bool> WarningShowing(false);",
+          "the flag starts false: the program ends with the box on screen"),
+    Fault("watchdog/warning.cpp", "    MessageBoxA(nullptr, WarningText, WarningCaption, WARNING_STYLE);\n"
+                                  "    WarningShowing.store(false);\n",
+          "    WarningShowing.store(false);\n"
+          "    MessageBoxA(nullptr, WarningText, WarningCaption, WARNING_STYLE);\n",
+          "the flag is cleared before the box is shown"),
+    Fault("watchdog/warning.cpp", "MessageBoxA(nullptr, WarningText, WarningCaption, WARNING_STYLE);",
+          "MessageBoxA(nullptr, WarningCaption, WarningText, WARNING_STYLE);",
+          "text and caption swapped"),
+    Fault("watchdog/warning.cpp", '"Tovrin V1.00 20070610 Ondrap"', '"Tovrin V1.0 20070610 Ondrap"',
+          "the caption's version"),
+    Fault("watchdog/warning.cpp", '"\\n"\n', '"\\r\\n"\n', "the lines separated by CR LF"),
+    Fault("watchdog/warning.cpp", '"EWF"\n    "\\x83\\x89', '"EWF"\n    "\\x83\\x8a',
+          "one byte of the Japanese text"),
+    Fault("watchdog/warning.h", "(MB_OK | MB_ICONWARNING | MB_TOPMOST)", "(MB_OK | MB_ICONWARNING)",
+          "the box is not topmost"),
+    Fault("watchdog/warning.h", "(MB_OK | MB_ICONWARNING | MB_TOPMOST)",
+          "(0x1u | MB_ICONWARNING | MB_TOPMOST)", "OK and Cancel buttons (MB_OKCANCEL)"),
+    # ---- watchdog/trace.cpp ----
+    Fault("watchdog/trace.cpp", "void Trace(const char *, ...) {}",
+          "#include <stdio.h>\nvoid Trace(const char *format, ...) { fputs(format, stderr); }",
+          "Trace prints its messages"),
+    Fault("watchdog/trace.cpp", "void Trace(const char *, ...) {}",
+          "#include <stdio.h>\nvoid Trace(const char *format, ...)\n{\n"
+          "    FILE *log = fopen(\"tovrin.log\", \"a\");\n"
+          "    if (log != nullptr) {\n        fputs(format, log);\n        fclose(log);\n    }\n}",
+          "Trace writes a log file"),
+    # ---- volumes/volumes.cpp: SumRamDataSize ----
+    Fault("volumes/volumes.cpp", "if (driveLetter == EWF_NO_DRIVE_LETTER) {", "if (driveLetter == 0) {",
+          "a failed drive letter lookup is not seen"),
+    Fault("volumes/volumes.cpp",
+          "        TotalRamDataSize =\n"
+          "            (LONGLONG)((ULONGLONG)TotalRamDataSize + (ULONGLONG)config->RamOverlay.RamDataSize);",
+          "        TotalRamDataSize += config->RamOverlay.RamDataSize;",
+          "the total summed as signed 64-bit (undefined on overflow)", asan=True),
+    Fault("volumes/volumes.cpp",
+          "        TotalRamDataSize =\n"
+          "            (LONGLONG)((ULONGLONG)TotalRamDataSize + (ULONGLONG)config->RamOverlay.RamDataSize);",
+          "        TotalRamDataSize = config->RamOverlay.RamDataSize;",
+          "each volume replaces the total instead of adding to it"),
+    Fault("volumes/volumes.cpp", "        LocalFree(config);\n        config = nullptr;\n",
+          "        config = nullptr;\n", "the configuration record is never released"),
+    Fault("volumes/volumes.cpp", "            Trace(\"EwfMgrClose failed LE = %u\\n\", result);\n"
+                                 "            goto Cleanup;\n",
+          "            Trace(\"EwfMgrClose failed LE = %u\\n\", result);\n"
+          "            volume = INVALID_HANDLE_VALUE;\n            goto Cleanup;\n",
+          "a handle whose close failed is given up, not closed again"),
+    Fault("volumes/volumes.cpp", "            Trace(\"EwfMgrClose failed LE = %u\\n\", result);\n"
+                                 "            goto Cleanup;\n",
+          "            Trace(\"EwfMgrClose failed LE = %u\\n\", result);\n",
+          "a failed close does not end the walk"),
+    Fault("volumes/volumes.cpp",
+          "    if (list != nullptr) {\n        EwfMgrVolumeNameListDelete(list);\n        list = nullptr;\n    }\n"
+          "    if (volume != INVALID_HANDLE_VALUE) {\n        EwfMgrClose(volume);\n    }\n",
+          "    if (volume != INVALID_HANDLE_VALUE) {\n        EwfMgrClose(volume);\n    }\n"
+          "    if (list != nullptr) {\n        EwfMgrVolumeNameListDelete(list);\n        list = nullptr;\n    }\n",
+          "the clean-up closes the handle before it deletes the list"),
+    Fault("volumes/volumes.cpp",
+          "    if (list != nullptr) {\n        EwfMgrVolumeNameListDelete(list);\n        list = nullptr;\n    }\n",
+          "", "the list is never deleted"),
+    Fault("volumes/volumes.cpp",
+          "    if (volume != INVALID_HANDLE_VALUE) {\n        EwfMgrClose(volume);\n    }\n    return result;",
+          "    return result;", "a handle held at a failure is never closed"),
+    Fault("volumes/volumes.cpp",
+          "            result = GetLastError();\n"
+          "            Trace(\"EwfMgrGetProtectedVolumeConfig failed LE = %u\\n\", result);",
+          "            result = 0;\n"
+          "            Trace(\"EwfMgrGetProtectedVolumeConfig failed LE = %u\\n\", result);",
+          "a failed configuration read returns 0"),
+    Fault("volumes/volumes.cpp", 'Trace("%c: = %s\\n", driveLetter, list->Name);',
+          'Trace("%c: = %s\\n", driveLetter, list);', "the volume trace is given the entry, not its name"),
+    # ---- volumes/volumes.cpp: CommitAndDisableVolume and EnableVolume ----
+    Fault("volumes/volumes.cpp",
+          "        ResultCode code = GetLastError();\n        Trace(\"EwfMgrCommit failed LE = %u\\n\", code);\n"
+          "        EwfMgrClose(volume);\n        return code;",
+          "        EwfMgrClose(volume);\n        ResultCode code = GetLastError();\n"
+          "        Trace(\"EwfMgrCommit failed LE = %u\\n\", code);\n        return code;",
+          "the commit's failure code is read after the close"),
+    Fault("volumes/volumes.cpp", 'Trace("EwfMgrCommit failed LE = %u\\n", code);',
+          'Trace("EwfMgrCommitAndDisableLive failed LE = %u\\n", code);',
+          "the commit failure traced under the call's full name"),
+    Fault("volumes/volumes.cpp", "    Trace(\"EwfMgrCommit failed LE = %u\\n\", code);\n        EwfMgrClose(volume);\n",
+          "    Trace(\"EwfMgrCommit failed LE = %u\\n\", code);\n",
+          "the handle is left open after a failed commit"),
+    Fault("volumes/volumes.cpp",
+          "    Trace(\"EwfMgrCommit succeeded\\n\");\n    EwfMgrClose(volume);\n    return 0;",
+          "    Trace(\"EwfMgrCommit succeeded\\n\");\n    EwfMgrClose(volume);\n    return GetLastError();",
+          "a successful commit returns whatever the close left as last error"),
+    Fault("volumes/volumes.cpp",
+          "        ResultCode code = GetLastError();\n        Trace(\"EwfMgrEnable failed LE = %u\\n\", code);\n"
+          "        EwfMgrClose(volume);\n        return code;",
+          "        EwfMgrClose(volume);\n        ResultCode code = GetLastError();\n"
+          "        Trace(\"EwfMgrEnable failed LE = %u\\n\", code);\n        return code;",
+          "the enable's failure code is read after the close"),
+    Fault("volumes/volumes.cpp", "    if (restart) {\n        RestartSystem();\n    }\n    EwfMgrClose(volume);\n",
+          "    EwfMgrClose(volume);\n    if (restart) {\n        RestartSystem();\n    }\n",
+          "the restart is asked for after the handle is closed"),
+    Fault("volumes/volumes.cpp", "    if (restart) {\n", "    if (!restart) {\n",
+          "the restart flag inverted"),
+    # ---- volumes/volumes.cpp: CommitAndReenableAll ----
+    Fault("volumes/volumes.cpp", "        CommitAndDisableVolume(list->Name);\n        EnableVolume(list->Name, FALSE);\n",
+          "        if (CommitAndDisableVolume(list->Name) == 0) {\n"
+          "            EnableVolume(list->Name, FALSE);\n        }\n",
+          "no enable after a failed commit"),
+    Fault("volumes/volumes.cpp", "        EnableVolume(list->Name, FALSE);\n",
+          "        EnableVolume(list->Name, TRUE);\n", "the pass restarts the machine"),
+    Fault("volumes/volumes.cpp", "        CommitAndDisableVolume(list->Name);\n        EnableVolume(list->Name, FALSE);\n",
+          "        EnableVolume(list->Name, FALSE);\n        CommitAndDisableVolume(list->Name);\n",
+          "enable before commit"),
+    Fault("volumes/volumes.cpp",
+          "    if (list != nullptr) {\n        EwfMgrVolumeNameListDelete(list);\n    }\n    return 0;",
+          "    return 0;", "the pass never deletes its list"),
+    # ---- volumes/volumes.cpp: RestartSystem ----
+    Fault("volumes/volumes.cpp", "TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY", "TOKEN_ADJUST_PRIVILEGES",
+          "the token opened without query access"),
+    Fault("volumes/volumes.cpp", '"SeShutdownPrivilege"', '"SeRemoteShutdownPrivilege"',
+          "the wrong privilege"),
+    Fault("volumes/volumes.cpp", "privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;",
+          "privileges.Privileges[0].Attributes = 0;", "the privilege is not enabled"),
+    Fault("volumes/volumes.cpp", "ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0)", "ExitWindowsEx(EWX_REBOOT, 0)",
+          "a restart that applications can refuse"),
+    Fault("volumes/volumes.cpp", "        // Whatever a failed open left in the variable is no handle of ours.\n"
+                                 "        token = INVALID_HANDLE_VALUE;\n", "",
+          "whatever a failed open left in the token is closed"),
+    Fault("volumes/volumes.cpp",
+          "        // The first step that failed set the last error.\n        result = GetLastError();\n    }\n\n"
+          "    if (token != INVALID_HANDLE_VALUE) {\n        CloseHandle(token);\n    }\n",
+          "        result = 1;\n    }\n\n"
+          "    if (token != INVALID_HANDLE_VALUE) {\n        CloseHandle(token);\n    }\n"
+          "    if (result != 0) {\n        result = GetLastError();\n    }\n",
+          "the restart's failure code is read after the token's close"),
+    Fault("volumes/volumes.cpp", "    if (token != INVALID_HANDLE_VALUE) {\n        CloseHandle(token);\n    }\n", "",
+          "the token is never closed"),
+]
+
+
+def run(command, cwd, log=None):
+    result = subprocess.run(command, cwd=cwd, capture_output=True, text=True)
+    if log is not None:
+        log.write(result.stdout + result.stderr)
+    return result
+
+
+def failed_tests(output):
+    """The names CTest lists under "The following tests FAILED"."""
+    names = []
+    listing = output.split("The following tests FAILED:", 1)
+    if len(listing) == 2:
+        for line in listing[1].splitlines():
+            match = re.match(r"\s+\d+ - (\S+)", line)
+            if match:
+                names.append(match.group(1))
+    return names
+
+
+class Tree:
+    """A scratch copy of the tracked and new files, built per preset."""
+
+    def __init__(self):
+        self.path = Path(tempfile.mkdtemp(prefix="tovrin-mutate-"))
+        files = subprocess.run(["git", "ls-files", "-co", "--exclude-standard"], cwd=ROOT,
+                               capture_output=True, text=True, check=True).stdout.split("\n")
+        for name in filter(None, files):
+            source = ROOT / name
+            if source.is_file():
+                target = self.path / name
+                target.parent.mkdir(parents=True, exist_ok=True)
+                shutil.copy2(source, target)
+        self.configured = set()
+
+    def test(self, preset):
+        """Builds and runs the preset's unit tests: (built, failed test names)."""
+        if preset not in self.configured:
+            if run(["cmake", "--preset", preset], self.path).returncode != 0:
+                return False, []
+            self.configured.add(preset)
+        if run(["cmake", "--build", "--preset", preset, "-j2"], self.path).returncode != 0:
+            return False, []
+        result = run(["ctest", "--preset", preset, "-j2", "-E", "memcheck", "--timeout", "30"],
+                     self.path)
+        names = failed_tests(result.stdout)
+        if result.returncode != 0 and not names:
+            names = ["(ctest failed without naming a test)"]
+        return True, names
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--only", nargs="*", default=[""],
+                        help="plant only faults whose text or file has one of these")
+    parser.add_argument("--list", action="store_true", help="list the faults and stop")
+    options = parser.parse_args()
+    faults = [f for f in FAULTS if any(o in f.what or o in f.file for o in options.only)]
+    if options.list:
+        for index, fault in enumerate(faults, 1):
+            print(f"{index:2} {fault.file}: {fault.what}")
+        return 0
+
+    tree = Tree()
+    print(f"scratch copy: {tree.path}")
+    built, failed = tree.test("host")
+    if not built or failed:
+        print(f"the unmutated tree does not pass its tests: {failed}")
+        return 1
+    rows = []
+    started = time.monotonic()
+    for index, fault in enumerate(faults, 1):
+        path = tree.path / fault.file
+        original = path.read_text()
+        count = original.count(fault.old)
+        if count != 1:
+            rows.append((index, fault, "not planted", f"its text occurs {count} times"))
+            continue
+        path.write_text(original.replace(fault.old, fault.new))
+        try:
+            built, failed = tree.test("host")
+            by = "host"
+            if built and not failed and fault.asan:
+                built, failed = tree.test("host-asan")
+                by = "host-asan"
+        finally:
+            path.write_text(original)
+        if not built:
+            rows.append((index, fault, "does not build", ""))
+        elif failed:
+            shown = ", ".join(failed[:3]) + (f" and {len(failed) - 3} more" if len(failed) > 3 else "")
+            rows.append((index, fault, "caught", f"{by}: {shown}"))
+        else:
+            rows.append((index, fault, "NOT CAUGHT", ""))
+        print(f"[{index}/{len(faults)} {time.monotonic() - started:.0f} s] "
+              f"{rows[-1][2]}: {fault.what}", file=sys.stderr)
+    # Leave the tree as it was for the next preset's build.
+    tree.test("host")
+
+    print("\n| # | file | fault | result | caught by |\n|---|---|---|---|---|")
+    for index, fault, result, by in rows:
+        if fault.equivalent:
+            result = f"equivalent ({result})"
+            by = fault.equivalent + (f"; {by}" if by else "")
+        print(f"| {index} | {fault.file} | {fault.what} | {result} | {by} |")
+    scored = [r for r in rows if not r[1].equivalent]
+    caught = [r for r in scored if r[2] == "caught"]
+    broken = [r for r in rows if r[2] in ("not planted", "does not build")]
+    print(f"\n{len(caught)} of {len(scored)} non-equivalent faults caught; "
+          f"{len(rows) - len(scored)} equivalent; {len(broken)} could not be planted or built")
+    shutil.rmtree(tree.path, ignore_errors=True)
+    return 0 if len(caught) == len(scored) and not broken else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
