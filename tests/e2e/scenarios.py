@@ -148,6 +148,11 @@ def overflow(arch):
     run = wine.Run(arch, "overflow",
                    volume(V1, "C", "40M") + volume(V2, "D", "10M")
                    + f"step {V2} at=3000 size=30M\n", ini=limit_ini(64)).start()
+    if wine.can_show_windows(arch):
+        # The write-back must not wait for the user: it ends with the box up.
+        check(run.probe_box(30000) is not None, "no warning appeared")
+        check(run.wait_for(wine.Journal.pass_finished, 10).pass_finished(),
+              "the write-back did not run while the warning was on screen")
     box = respond_and_dismiss(run, arch)
     journal = check_clean_end(run, arch)
     first_commit_after(journal, 3000, arch)
@@ -305,6 +310,8 @@ def main(argv):
     except Skipped as reason:
         print(f"skipped {arch} {name}: {reason}")
         return SKIPPED
+    finally:
+        wine.Run.stop_all()
     print(f"ok {arch} {name}")
     return 0
 

@@ -299,7 +299,12 @@ class Run:
         self.exit_code = None
         self.pressed = self.ended = None
 
+    # Every run started by this process, so that a failed check cannot leave
+    # a watchdog with its box up for the next scenario to find.
+    started_runs = []
+
     def start(self):
+        Run.started_runs.append(self)
         env = base_env(self.arch)
         env["WINEDEBUG"] = "-all,+timestamp,+relay"
         self.relay_file = open(self.folder / "relay.txt", "wb")
@@ -365,6 +370,11 @@ class Run:
             self.process.wait()
         self.relay_file.close()
         self.stdout_file.close()
+
+    @staticmethod
+    def stop_all():
+        for run in Run.started_runs:
+            run.stop()
 
     def journal(self) -> Journal:
         return read_journal(self.folder / "ewfsim.log")
