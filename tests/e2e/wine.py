@@ -395,8 +395,10 @@ class Run:
     def own_output(self) -> list:
         """What the program itself wrote on stdout and stderr: every line of
         stdout, and the lines of stderr that are not Wine's own (each of
-        those starts with its time stamp and thread)."""
-        wine_line = re.compile(r"^\d+\.\d+:[0-9a-f]+:")
+        those starts with its time stamp and thread) nor the X library's
+        report of a failed request (32-bit Wine under qemu makes those)."""
+        wine_line = re.compile(r"^\d+\.\d+:[0-9a-f]+:|^X Error of failed request:|"
+                               r"^  (Major|Minor) opcode|^  Resource id|^  (Current )?[Ss]erial")
         lines = (self.folder / "stdout.txt").read_text(errors="replace").splitlines()
         lines += [line for line in (self.folder / "relay.txt").read_text(errors="replace")
                   .splitlines() if not wine_line.match(line)]
