@@ -402,6 +402,7 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style)
         "shown");
     std::unique_lock<std::mutex> guard(s.lock);
     s.boxes.push_back(box);
+    s.changed.notify_all();
     if (!s.changed.wait_for(guard, RealTimeout, [&s] { return s.dismissed; })) {
         s.misuse.push_back("the warning was never dismissed");
     }
@@ -683,6 +684,15 @@ void StopAfterSleeps(unsigned count, DWORD milliseconds)
 {
     S().sleepBudget = count;
     S().budgetedSleep = milliseconds;
+}
+
+void WaitForBox()
+{
+    State &s = S();
+    std::unique_lock<std::mutex> guard(s.lock);
+    if (!s.changed.wait_for(guard, RealTimeout, [&s] { return !s.boxes.empty(); })) {
+        s.misuse.push_back("no warning was shown");
+    }
 }
 
 void DismissWarning()

@@ -88,6 +88,9 @@ void OnCall(std::function<void(const std::string &api)> hook);
 // (of any length when 0).
 void StopAfterSleeps(unsigned count, DWORD milliseconds = 0);
 
+// Returns once the warning box is on screen (at once if it has been shown).
+void WaitForBox();
+
 // The user presses OK. Returns once the warning thread has finished, so the
 // program's flag is already clear; when the box is yet to be shown, it will
 // return at once.

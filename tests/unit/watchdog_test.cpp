@@ -232,6 +232,28 @@ TEST_F(WatchdogTest, DismissedAfterThePassMeansHundredMillisecondSteps)
     }
 }
 
+TEST_F(WatchdogTest, KeepsWaitingWhileTheBoxIsUp)
+{
+    SetLimit("1");
+    sim::AddVolume("VolC", 'C', MiB);
+    // Every step begins with the box surely on screen, whatever the threads'
+    // timing: the flag must still say so then.
+    fake::OnSleep([](DWORD milliseconds) {
+        if (milliseconds == 100) {
+            fake::WaitForBox();
+        }
+    });
+    fake::StopAfterSleeps(20, 100);
+    bool stillWaiting = false;
+    try {
+        Run();
+    } catch (const fake::StopRun &) {
+        stillWaiting = true;
+    }
+    EXPECT_TRUE(stillWaiting) << "the program ended with the warning still on screen";
+    EXPECT_EQ(1u, fake::Boxes().size());
+}
+
 TEST_F(WatchdogTest, WithoutAWarningThreadWarnsOnTheMainThreadAfterThePass)
 {
     SetLimit("1");
