@@ -71,13 +71,13 @@ instructions)
     x64) forbidden=$X64_FORBIDDEN baseline="x86-64 with SSE2" ;;
     *) fail "unknown architecture $arch" ;;
     esac
-    # Every executable section, one "address: mnemonic operands" line each.
-    code=$("$objdump" -d --no-show-raw-insn "$exe" |
-        awk -F'\t' '/^ *[0-9a-f]+:\t/ && NF >= 2 { sub(/ +$/, "", $2); print $1 " " $2 }')
+    # Every executable section; an instruction line is "  address:\tmnemonic operands".
+    code=$("$objdump" -d --no-show-raw-insn "$exe" | awk -F'\t' '/^ *[0-9a-f]+:\t/ && NF >= 2')
     count=$(wc -l <<<"$code")
     [ "$count" -gt 10 ] || fail "no code read from $exe"
-    found=$(awk '{ address = $1; $1 = ""; sub(/^ /, ""); print address "\t" $0 }' <<<"$code" |
-        awk -F'\t' -v pattern="$forbidden" '$2 ~ pattern { print $1 " " $2 }')
+    found=$(awk -F'\t' -v pattern="$forbidden" '
+        { sub(/^ +/, "", $1); sub(/ +$/, "", $2) }
+        $2 ~ pattern { print $1 " " $2 }' <<<"$code")
     if [ -n "$found" ]; then
         head -20 <<<"$found" | sed "s|^|FAIL: $exe at |; s|\$|, which $baseline lacks|" >&2
         exit 1
