@@ -74,26 +74,26 @@ FAULTS = [
                                  '        return ParseLimit(DEFAULT_LIMIT_TEXT);\n    }\n',
           '    ProfilePathFromModulePath(path, length);\n',
           "the profile is read even from a path that could not be formed"),
-    Fault("watchdog/config.cpp", 'GetPrivateProfileStringA("TOVRIN", "limit"',
-          'GetPrivateProfileStringA("TOVRIN", "limits"', "the key is misspelt"),
-    Fault("watchdog/config.cpp", 'GetPrivateProfileStringA("TOVRIN", "limit"',
-          'GetPrivateProfileStringA("Tovrin", "limit"', "the section in mixed case",
+    Fault("watchdog/config.h", '#define PROFILE_KEY "limit"',
+          '#define PROFILE_KEY "limits"', "the key is misspelt"),
+    Fault("watchdog/config.h", '#define PROFILE_SECTION "TOVRIN"',
+          '#define PROFILE_SECTION "Tovrin"', "the section in mixed case",
           equivalent="the profile read compares section names without regard to case"),
     Fault("watchdog/config.cpp", "GetModuleFileNameA(nullptr, path, MAX_PATH);",
           "GetModuleFileNameA(nullptr, path, MAX_PATH - 1);",
           "the path call is told of one byte less than the buffer has"),
     Fault("watchdog/config.h", '#define DEFAULT_LIMIT_TEXT "128"',
           '#define DEFAULT_LIMIT_TEXT "127"', "the default limit is 127"),
-    # ---- watchdog/main.cpp: TotalMiB and WinMain ----
-    Fault("watchdog/main.cpp", "if (TotalMiB() >= limit) {", "if (TotalMiB() > limit) {",
+    # ---- watchdog/config.cpp: LimitReached; watchdog/main.cpp: WinMain ----
+    Fault("watchdog/config.cpp", "return mib >= limit;", "return mib > limit;",
           "reaching the limit exactly does not count"),
-    Fault("watchdog/main.cpp", "return (int)(DWORD)(ULONGLONG)(TotalRamDataSize / BYTES_PER_MIB);",
-          "return (int)(TotalRamDataSize / BYTES_PER_MIB);",
+    Fault("watchdog/config.cpp", "int mib = (int)(DWORD)(ULONGLONG)(total / BYTES_PER_MIB);",
+          "int mib = (int)(total / BYTES_PER_MIB);",
           "the quotient narrowed without the unsigned steps",
           equivalent="GCC narrows a 64-bit value to int by taking its low 32 bits, the same "
                      "as the unsigned steps spell out"),
-    Fault("watchdog/main.cpp", "return (int)(DWORD)(ULONGLONG)(TotalRamDataSize / BYTES_PER_MIB);",
-          "return (int)(DWORD)(ULONGLONG)(TotalRamDataSize >> 20);",
+    Fault("watchdog/config.cpp", "int mib = (int)(DWORD)(ULONGLONG)(total / BYTES_PER_MIB);",
+          "int mib = (int)(DWORD)(ULONGLONG)(total >> 20);",
           "MiB by an arithmetic shift, which rounds negative totals down, not toward zero"),
     Fault("watchdog/main.cpp", "        Sleep(POLL_INTERVAL_MS);\n        TotalRamDataSize = 0;\n"
                                "        SumRamDataSize();\n",
@@ -160,111 +160,111 @@ FAULTS = [
           "    FILE *log = fopen(\"tovrin.log\", \"a\");\n"
           "    if (log != nullptr) {\n        fputs(format, log);\n        fclose(log);\n    }\n}",
           "Trace writes a log file"),
-    # ---- volumes/volumes.cpp: SumRamDataSize ----
-    Fault("volumes/volumes.cpp", "if (driveLetter == EWF_NO_DRIVE_LETTER) {", "if (driveLetter == 0) {",
+    # ---- volumes/measure.cpp: SumRamDataSize ----
+    Fault("volumes/measure.cpp", "if (driveLetter == EWF_NO_DRIVE_LETTER) {", "if (driveLetter == 0) {",
           "a failed drive letter lookup is not seen"),
-    Fault("volumes/volumes.cpp",
+    Fault("volumes/measure.cpp",
           "        TotalRamDataSize =\n"
           "            (LONGLONG)((ULONGLONG)TotalRamDataSize + (ULONGLONG)config->RamOverlay.RamDataSize);",
           "        TotalRamDataSize += config->RamOverlay.RamDataSize;",
           "the total summed as signed 64-bit (undefined on overflow)", asan=True),
-    Fault("volumes/volumes.cpp",
+    Fault("volumes/measure.cpp",
           "        TotalRamDataSize =\n"
           "            (LONGLONG)((ULONGLONG)TotalRamDataSize + (ULONGLONG)config->RamOverlay.RamDataSize);",
           "        TotalRamDataSize = config->RamOverlay.RamDataSize;",
           "each volume replaces the total instead of adding to it"),
-    Fault("volumes/volumes.cpp", "        LocalFree(config);\n        config = nullptr;\n",
+    Fault("volumes/measure.cpp", "        LocalFree(config);\n        config = nullptr;\n",
           "        config = nullptr;\n", "the configuration record is never released"),
-    Fault("volumes/volumes.cpp", "            Trace(\"EwfMgrClose failed LE = %u\\n\", result);\n"
+    Fault("volumes/measure.cpp", "            Trace(\"EwfMgrClose failed LE = %u\\n\", result);\n"
                                  "            goto Cleanup;\n",
           "            Trace(\"EwfMgrClose failed LE = %u\\n\", result);\n"
           "            volume = INVALID_HANDLE_VALUE;\n            goto Cleanup;\n",
           "a handle whose close failed is given up, not closed again"),
-    Fault("volumes/volumes.cpp", "            Trace(\"EwfMgrClose failed LE = %u\\n\", result);\n"
+    Fault("volumes/measure.cpp", "            Trace(\"EwfMgrClose failed LE = %u\\n\", result);\n"
                                  "            goto Cleanup;\n",
           "            Trace(\"EwfMgrClose failed LE = %u\\n\", result);\n",
           "a failed close does not end the walk"),
-    Fault("volumes/volumes.cpp",
+    Fault("volumes/measure.cpp",
           "    if (list != nullptr) {\n        EwfMgrVolumeNameListDelete(list);\n        list = nullptr;\n    }\n"
           "    if (volume != INVALID_HANDLE_VALUE) {\n        EwfMgrClose(volume);\n    }\n",
           "    if (volume != INVALID_HANDLE_VALUE) {\n        EwfMgrClose(volume);\n    }\n"
           "    if (list != nullptr) {\n        EwfMgrVolumeNameListDelete(list);\n        list = nullptr;\n    }\n",
           "the clean-up closes the handle before it deletes the list"),
-    Fault("volumes/volumes.cpp",
+    Fault("volumes/measure.cpp",
           "    if (list != nullptr) {\n        EwfMgrVolumeNameListDelete(list);\n        list = nullptr;\n    }\n",
           "", "the list is never deleted"),
-    Fault("volumes/volumes.cpp",
+    Fault("volumes/measure.cpp",
           "    if (volume != INVALID_HANDLE_VALUE) {\n        EwfMgrClose(volume);\n    }\n    return result;",
           "    return result;", "a handle held at a failure is never closed"),
-    Fault("volumes/volumes.cpp",
+    Fault("volumes/measure.cpp",
           "            result = GetLastError();\n"
           "            Trace(\"EwfMgrGetProtectedVolumeConfig failed LE = %u\\n\", result);",
           "            result = 0;\n"
           "            Trace(\"EwfMgrGetProtectedVolumeConfig failed LE = %u\\n\", result);",
           "a failed configuration read returns 0"),
-    Fault("volumes/volumes.cpp", 'Trace("%c: = %s\\n", driveLetter, list->Name);',
+    Fault("volumes/measure.cpp", 'Trace("%c: = %s\\n", driveLetter, list->Name);',
           'Trace("%c: = %s\\n", driveLetter, list);', "the volume trace is given the entry, not its name"),
-    # ---- volumes/volumes.cpp: CommitAndDisableVolume and EnableVolume ----
-    Fault("volumes/volumes.cpp",
+    # ---- volumes/writeback.cpp: CommitAndDisableVolume and EnableVolume ----
+    Fault("volumes/writeback.cpp",
           "        ResultCode code = GetLastError();\n        Trace(\"EwfMgrCommit failed LE = %u\\n\", code);\n"
           "        EwfMgrClose(volume);\n        return code;",
           "        EwfMgrClose(volume);\n        ResultCode code = GetLastError();\n"
           "        Trace(\"EwfMgrCommit failed LE = %u\\n\", code);\n        return code;",
           "the commit's failure code is read after the close"),
-    Fault("volumes/volumes.cpp", 'Trace("EwfMgrCommit failed LE = %u\\n", code);',
+    Fault("volumes/writeback.cpp", 'Trace("EwfMgrCommit failed LE = %u\\n", code);',
           'Trace("EwfMgrCommitAndDisableLive failed LE = %u\\n", code);',
           "the commit failure traced under the call's full name"),
-    Fault("volumes/volumes.cpp", "    Trace(\"EwfMgrCommit failed LE = %u\\n\", code);\n        EwfMgrClose(volume);\n",
+    Fault("volumes/writeback.cpp", "    Trace(\"EwfMgrCommit failed LE = %u\\n\", code);\n        EwfMgrClose(volume);\n",
           "    Trace(\"EwfMgrCommit failed LE = %u\\n\", code);\n",
           "the handle is left open after a failed commit"),
-    Fault("volumes/volumes.cpp",
+    Fault("volumes/writeback.cpp",
           "    Trace(\"EwfMgrCommit succeeded\\n\");\n    EwfMgrClose(volume);\n    return 0;",
           "    Trace(\"EwfMgrCommit succeeded\\n\");\n    EwfMgrClose(volume);\n    return GetLastError();",
           "a successful commit returns whatever the close left as last error"),
-    Fault("volumes/volumes.cpp",
+    Fault("volumes/writeback.cpp",
           "        ResultCode code = GetLastError();\n        Trace(\"EwfMgrEnable failed LE = %u\\n\", code);\n"
           "        EwfMgrClose(volume);\n        return code;",
           "        EwfMgrClose(volume);\n        ResultCode code = GetLastError();\n"
           "        Trace(\"EwfMgrEnable failed LE = %u\\n\", code);\n        return code;",
           "the enable's failure code is read after the close"),
-    Fault("volumes/volumes.cpp", "    if (restart) {\n        RestartSystem();\n    }\n    EwfMgrClose(volume);\n",
+    Fault("volumes/writeback.cpp", "    if (restart) {\n        RestartSystem();\n    }\n    EwfMgrClose(volume);\n",
           "    EwfMgrClose(volume);\n    if (restart) {\n        RestartSystem();\n    }\n",
           "the restart is asked for after the handle is closed"),
-    Fault("volumes/volumes.cpp", "    if (restart) {\n", "    if (!restart) {\n",
+    Fault("volumes/writeback.cpp", "    if (restart) {\n", "    if (!restart) {\n",
           "the restart flag inverted"),
-    # ---- volumes/volumes.cpp: CommitAndReenableAll ----
-    Fault("volumes/volumes.cpp", "        CommitAndDisableVolume(list->Name);\n        EnableVolume(list->Name, FALSE);\n",
+    # ---- volumes/writeback.cpp: CommitAndReenableAll ----
+    Fault("volumes/writeback.cpp", "        CommitAndDisableVolume(list->Name);\n        EnableVolume(list->Name, FALSE);\n",
           "        if (CommitAndDisableVolume(list->Name) == 0) {\n"
           "            EnableVolume(list->Name, FALSE);\n        }\n",
           "no enable after a failed commit"),
-    Fault("volumes/volumes.cpp", "        EnableVolume(list->Name, FALSE);\n",
+    Fault("volumes/writeback.cpp", "        EnableVolume(list->Name, FALSE);\n",
           "        EnableVolume(list->Name, TRUE);\n", "the pass restarts the machine"),
-    Fault("volumes/volumes.cpp", "        CommitAndDisableVolume(list->Name);\n        EnableVolume(list->Name, FALSE);\n",
+    Fault("volumes/writeback.cpp", "        CommitAndDisableVolume(list->Name);\n        EnableVolume(list->Name, FALSE);\n",
           "        EnableVolume(list->Name, FALSE);\n        CommitAndDisableVolume(list->Name);\n",
           "enable before commit"),
-    Fault("volumes/volumes.cpp",
+    Fault("volumes/writeback.cpp",
           "    if (list != nullptr) {\n        EwfMgrVolumeNameListDelete(list);\n    }\n    return 0;",
           "    return 0;", "the pass never deletes its list"),
-    # ---- volumes/volumes.cpp: RestartSystem ----
-    Fault("volumes/volumes.cpp", "TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY", "TOKEN_ADJUST_PRIVILEGES",
+    # ---- volumes/writeback.cpp: RestartSystem ----
+    Fault("volumes/writeback.cpp", "TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY", "TOKEN_ADJUST_PRIVILEGES",
           "the token opened without query access"),
-    Fault("volumes/volumes.cpp", '"SeShutdownPrivilege"', '"SeRemoteShutdownPrivilege"',
+    Fault("volumes/writeback.cpp", '"SeShutdownPrivilege"', '"SeRemoteShutdownPrivilege"',
           "the wrong privilege"),
-    Fault("volumes/volumes.cpp", "privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;",
+    Fault("volumes/writeback.cpp", "privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;",
           "privileges.Privileges[0].Attributes = 0;", "the privilege is not enabled"),
-    Fault("volumes/volumes.cpp", "ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0)", "ExitWindowsEx(EWX_REBOOT, 0)",
+    Fault("volumes/writeback.cpp", "ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0)", "ExitWindowsEx(EWX_REBOOT, 0)",
           "a restart that applications can refuse"),
-    Fault("volumes/volumes.cpp", "        // Whatever a failed open left in the variable is no handle of ours.\n"
+    Fault("volumes/writeback.cpp", "        // Whatever a failed open left in the variable is no handle of ours.\n"
                                  "        token = INVALID_HANDLE_VALUE;\n", "",
           "whatever a failed open left in the token is closed"),
-    Fault("volumes/volumes.cpp",
+    Fault("volumes/writeback.cpp",
           "        // The first step that failed set the last error.\n        result = GetLastError();\n    }\n\n"
           "    if (token != INVALID_HANDLE_VALUE) {\n        CloseHandle(token);\n    }\n",
           "        result = 1;\n    }\n\n"
           "    if (token != INVALID_HANDLE_VALUE) {\n        CloseHandle(token);\n    }\n"
           "    if (result != 0) {\n        result = GetLastError();\n    }\n",
           "the restart's failure code is read after the token's close"),
-    Fault("volumes/volumes.cpp", "    if (token != INVALID_HANDLE_VALUE) {\n        CloseHandle(token);\n    }\n", "",
+    Fault("volumes/writeback.cpp", "    if (token != INVALID_HANDLE_VALUE) {\n        CloseHandle(token);\n    }\n", "",
           "the token is never closed"),
 ]
 

@@ -1,5 +1,7 @@
 #include "watchdog/config.h"
 
+#include "watchdog/watchdog.h"
+
 int ParseLimit(const char *text)
 {
     while (*text == ' ' || (*text >= '\t' && *text <= '\r')) {
@@ -55,6 +57,12 @@ BOOL ProfilePathFromModulePath(char *path, DWORD length)
     return TRUE;
 }
 
+void ReadLimitValue(const char *path, char *value)
+{
+    GetPrivateProfileStringA(PROFILE_SECTION, PROFILE_KEY, DEFAULT_LIMIT_TEXT, value, MAX_PATH,
+                             path);
+}
+
 int ReadLimit()
 {
     char path[MAX_PATH];
@@ -64,6 +72,12 @@ int ReadLimit()
     if (!ProfilePathFromModulePath(path, length)) {
         return ParseLimit(DEFAULT_LIMIT_TEXT);
     }
-    GetPrivateProfileStringA("TOVRIN", "limit", DEFAULT_LIMIT_TEXT, value, MAX_PATH, path);
+    ReadLimitValue(path, value);
     return ParseLimit(value);
+}
+
+BOOL LimitReached(LONGLONG total, int limit)
+{
+    int mib = (int)(DWORD)(ULONGLONG)(total / BYTES_PER_MIB);
+    return mib >= limit;
 }

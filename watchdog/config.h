@@ -19,6 +19,18 @@ int ParseLimit(const char *text);
 // fit the buffer.
 BOOL ProfilePathFromModulePath(char *path, DWORD length);
 
+#define PROFILE_SECTION "TOVRIN"
+#define PROFILE_KEY "limit"
+
+// The raw value of key "limit" of section "TOVRIN" in the profile at `path`,
+// into `value` (MAX_PATH characters), as the platform's profile read returns
+// it: "128" when the file, the section or the key is missing.
+void ReadLimitValue(const char *path, char *value);
+
 // The limit in MiB from key "limit" of section "TOVRIN"; 128 when the profile
 // file, the section or the key is missing or the path cannot be formed.
 int ReadLimit();
+
+// Whether a measured total reaches the limit: the total in whole MiB, the
+// truncated quotient's low 32 bits read as a signed number, at or above it.
+BOOL LimitReached(LONGLONG total, int limit);

@@ -7,13 +7,6 @@
 
 LONGLONG TotalRamDataSize = 0;
 
-// The MiB count compared with the limit: the truncated quotient's low 32 bits,
-// read as a signed number.
-static int TotalMiB()
-{
-    return (int)(DWORD)(ULONGLONG)(TotalRamDataSize / BYTES_PER_MIB);
-}
-
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     Trace("Ewf API Sample\n\n");
@@ -24,7 +17,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         Sleep(POLL_INTERVAL_MS);
         TotalRamDataSize = 0;
         SumRamDataSize();
-        if (TotalMiB() >= limit) {
+        if (LimitReached(TotalRamDataSize, limit)) {
             break;
         }
     }
