@@ -1,5 +1,6 @@
 // ADVAPI32: the process token, to enable the shutdown privilege before a
-// restart.
+// restart; for the installation check also file permissions, account names
+// and reading the registry.
 #pragma once
 
 #include "platform/kernel32.h"
@@ -26,6 +27,57 @@ typedef struct _TOKEN_PRIVILEGES {
 } TOKEN_PRIVILEGES, *PTOKEN_PRIVILEGES;
 
 typedef DWORD *PDWORD;
+typedef BOOL *LPBOOL;
+typedef WCHAR *LPWSTR;
+typedef void *PSID;
+typedef void *PSECURITY_DESCRIPTOR;
+typedef DWORD SECURITY_INFORMATION;
+typedef DWORD REGSAM;
+typedef struct HKEY__ *HKEY;
+typedef HKEY *PHKEY;
+
+#define OWNER_SECURITY_INFORMATION 0x00000001u
+#define DACL_SECURITY_INFORMATION 0x00000004u
+#define ACCESS_ALLOWED_ACE_TYPE 0x0
+#define INHERIT_ONLY_ACE 0x08
+#define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
+#define KEY_QUERY_VALUE 0x0001u
+#define REG_DWORD 4u
+#define ERROR_SUCCESS 0L
+
+typedef struct _ACL {
+    BYTE AclRevision;
+    BYTE Sbz1;
+    WORD AclSize;
+    WORD AceCount;
+    WORD Sbz2;
+} ACL, *PACL;
+
+typedef struct _ACE_HEADER {
+    BYTE AceType;
+    BYTE AceFlags;
+    WORD AceSize;
+} ACE_HEADER;
+
+typedef struct _ACCESS_ALLOWED_ACE {
+    ACE_HEADER Header;
+    DWORD Mask;
+    DWORD SidStart;
+} ACCESS_ALLOWED_ACE;
+
+typedef enum _SID_NAME_USE {
+    SidTypeUser = 1,
+    SidTypeGroup,
+    SidTypeDomain,
+    SidTypeAlias,
+    SidTypeWellKnownGroup,
+    SidTypeDeletedAccount,
+    SidTypeInvalid,
+    SidTypeUnknown,
+    SidTypeComputer,
+    SidTypeLabel
+} SID_NAME_USE,
+    *PSID_NAME_USE;
 
 extern "C" {
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
@@ -33,6 +85,23 @@ BOOL WINAPI LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLu
 BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
                                   PTOKEN_PRIVILEGES NewState, DWORD BufferLength,
                                   PTOKEN_PRIVILEGES PreviousState, PDWORD ReturnLength);
+
+BOOL WINAPI GetFileSecurityA(LPCSTR lpFileName, SECURITY_INFORMATION RequestedInformation,
+                             PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD nLength,
+                             LPDWORD lpnLengthNeeded);
+BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor,
+                                      LPBOOL lpbDaclPresent, PACL *pDacl, LPBOOL lpbDaclDefaulted);
+BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR pSecurityDescriptor, PSID *pOwner,
+                                       LPBOOL lpbOwnerDefaulted);
+BOOL WINAPI GetAce(PACL pAcl, DWORD dwAceIndex, LPVOID *pAce);
+BOOL WINAPI LookupAccountSidW(LPCWSTR lpSystemName, PSID Sid, LPWSTR Name, LPDWORD cchName,
+                              LPWSTR ReferencedDomainName, LPDWORD cchReferencedDomainName,
+                              PSID_NAME_USE peUse);
+LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                          PHKEY phkResult);
+LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                             LPBYTE lpData, LPDWORD lpcbData);
+LONG WINAPI RegCloseKey(HKEY hKey);
 }
 
 #endif

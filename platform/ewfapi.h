@@ -10,9 +10,12 @@
 
 #include "platform/kernel32.h"
 
-// The simulated library defines and exports these functions itself.
+// The simulated library defines and exports these functions itself; the
+// installation check defines them over the library it loads at run time.
 #if defined(_WIN32) && defined(EWFAPI_STANDIN)
 #define EWFAPI_DECL extern "C" __declspec(dllexport)
+#elif defined(_WIN32) && defined(EWFAPI_BOUND)
+#define EWFAPI_DECL extern "C"
 #elif defined(_WIN32)
 #define EWFAPI_DECL extern "C" __declspec(dllimport)
 #else

@@ -1,6 +1,8 @@
 // KERNEL32: the executable's path, the profile read, sleeping, threads, last
-// error and the release of platform-allocated records. Also the base Windows
-// types that the other platform headers build on.
+// error and the release of platform-allocated records; for the installation
+// check also files, the console, libraries loaded at run time, the system's
+// version, the clock and the process list. Also the base Windows types that
+// the other platform headers build on.
 //
 // On Windows this is <windows.h>. On the Linux host the same names are
 // declared here and a test fake defines them at link time.
@@ -12,6 +14,7 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <tlhelp32.h>
 
 #else
 
@@ -32,6 +35,7 @@ typedef uint32_t DWORD;
 typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
 typedef intptr_t LONG_PTR;
+typedef uintptr_t ULONG_PTR;
 typedef size_t SIZE_T;
 typedef void VOID;
 typedef void *LPVOID;
@@ -41,12 +45,18 @@ typedef const char *LPCSTR;
 // Windows' WCHAR is 16 bits wide; Linux's wchar_t is not.
 typedef char16_t WCHAR;
 typedef const WCHAR *LPCWSTR;
+typedef unsigned int UINT;
+typedef unsigned short WORD;
+typedef unsigned char BYTE;
+typedef BYTE *LPBYTE;
+typedef const void *LPCVOID;
 typedef void *HANDLE;
 typedef HANDLE *PHANDLE;
 typedef HANDLE HINSTANCE;
 typedef HANDLE HMODULE;
 typedef HANDLE HWND;
 typedef HANDLE HLOCAL;
+typedef LONG_PTR(WINAPI *FARPROC)(void);
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 
@@ -56,7 +66,69 @@ typedef struct _FILETIME {
 } FILETIME;
 
 typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 typedef DWORD(WINAPI *LPTHREAD_START_ROUTINE)(LPVOID);
+typedef BOOL(WINAPI *PHANDLER_ROUTINE)(DWORD dwCtrlType);
+
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
+#define STD_ERROR_HANDLE ((DWORD)-12)
+#define GENERIC_READ 0x80000000u
+#define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
+#define FILE_SHARE_DELETE 0x00000004u
+#define OPEN_EXISTING 3u
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
+#define DONT_RESOLVE_DLL_REFERENCES 0x00000001u
+#define LMEM_FIXED 0x0000u
+#define TH32CS_SNAPPROCESS 0x00000002u
+#define CTRL_C_EVENT 0u
+#define CTRL_BREAK_EVENT 1u
+#define CTRL_CLOSE_EVENT 2u
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_PATH_NOT_FOUND 3u
+#define ERROR_ACCESS_DENIED 5u
+#define ERROR_INSUFFICIENT_BUFFER 122u
+#define ERROR_PROC_NOT_FOUND 127u
+
+typedef struct _OSVERSIONINFOEXA {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    char szCSDVersion[128];
+    WORD wServicePackMajor;
+    WORD wServicePackMinor;
+    WORD wSuiteMask;
+    BYTE wProductType;
+    BYTE wReserved;
+} OSVERSIONINFOEXA;
+typedef struct _OSVERSIONINFOA OSVERSIONINFOA, *LPOSVERSIONINFOA;
+
+typedef struct _SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+
+typedef struct tagPROCESSENTRY32 {
+    DWORD dwSize;
+    DWORD cntUsage;
+    DWORD th32ProcessID;
+    uintptr_t th32DefaultHeapID;
+    DWORD th32ModuleID;
+    DWORD cntThreads;
+    DWORD th32ParentProcessID;
+    LONG pcPriClassBase;
+    DWORD dwFlags;
+    char szExeFile[MAX_PATH];
+} PROCESSENTRY32, *LPPROCESSENTRY32;
 
 extern "C" {
 DWORD WINAPI GetLastError(void);
@@ -70,6 +142,35 @@ HANDLE WINAPI GetCurrentProcess(void);
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
                                       LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName);
+
+LPSTR WINAPI GetCommandLineA(void);
+HANDLE WINAPI GetStdHandle(DWORD nStdHandle);
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add);
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
+                              LPSTR *lpFilePart);
+UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
+HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
+BOOL WINAPI FreeLibrary(HMODULE hLibModule);
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
+VOID WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime);
+DWORD WINAPI GetTickCount(void);
+HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
+HANDLE WINAPI CreateToolhelp32Snapshot(DWORD dwFlags, DWORD th32ProcessID);
+BOOL WINAPI Process32First(HANDLE hSnapshot, LPPROCESSENTRY32 lppe);
+BOOL WINAPI Process32Next(HANDLE hSnapshot, LPPROCESSENTRY32 lppe);
 }
 
 #endif
+
+// Not imported: it first appears in XP SP2's KERNEL32, so it is looked up.
+typedef BOOL(WINAPI *IsWow64ProcessRoutine)(HANDLE hProcess, BOOL *Wow64Process);

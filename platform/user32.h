@@ -12,8 +12,6 @@
 #define EWX_REBOOT 0x00000002u
 #define EWX_FORCE 0x00000004u
 
-typedef unsigned int UINT;
-
 extern "C" {
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 BOOL WINAPI ExitWindowsEx(UINT uFlags, DWORD dwReason);

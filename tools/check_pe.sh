@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Checks a built Windows executable, on the file itself, for what a protected
 # machine needs of it. One mode a property:
-#   check_pe.sh imports OBJDUMP EXE LIST MAX_SUBSYSTEM  the import table is LIST, exactly
+#   check_pe.sh imports OBJDUMP EXE LIST MAX_SUBSYSTEM gui|console
+#       the import table is LIST, exactly, and the subsystem is as named
 #   check_pe.sh instructions OBJDUMP EXE x86|x64        nothing the oldest CPU lacks
-#   check_pe.sh flags OBJDUMP EXE x86|x64               ASLR, DEP, no TLS, time stamp 0
+#   check_pe.sh flags OBJDUMP EXE x86|x64               ASLR, DEP, no TLS, time stamp 0,
+#                                                       and on x86 no exception handlers
 #   check_pe.sh size EXE MAX_BYTES
-#   check_pe.sh resources EXE
+#   check_pe.sh resources EXE                           version resource, and a manifest
+#       that asks for nothing a componentized image may lack
 #   check_pe.sh reproducible SOURCE_DIR BUILT_EXE TRIPLE TARGET
 #       builds TARGET again from a copy of SOURCE_DIR in another folder and
 #       compares the bytes with BUILT_EXE
@@ -35,7 +38,7 @@ X64_FORBIDDEN='(^| )(v[a-df-z]|ve[^r]|addsubp|h(add|sub)p|movddup|movs[hl]dup|ld
 
 case "$1" in
 imports)
-    objdump=$2 exe=$3 list=$4 max_subsystem=$5
+    objdump=$2 exe=$3 list=$4 max_subsystem=$5 kind=${6:-gui}
     # DLL names compared without case, as the loader does.
     imports=$(list_imports "$objdump" "$exe" | awk '{ print toupper($1), $2 }' | LC_ALL=C sort)
     [ -n "$imports" ] || fail "no imports read from $exe"
@@ -55,7 +58,12 @@ imports)
     subsystem=$(awk '$1 == "Subsystem" { print $2 }' <<<"$header")
     major=$(awk '$1 == "MajorSubsystemVersion" { print $2 }' <<<"$header")
     minor=$(awk '$1 == "MinorSubsystemVersion" { print $2 }' <<<"$header")
-    [ "$subsystem" = 00000002 ] || { echo "FAIL: subsystem $subsystem is not Windows GUI" >&2; bad=1; }
+    case "$kind" in
+    gui) wanted_subsystem=00000002 ;;
+    console) wanted_subsystem=00000003 ;;
+    *) fail "unknown subsystem kind $kind" ;;
+    esac
+    [ "$subsystem" = "$wanted_subsystem" ] || { echo "FAIL: subsystem $subsystem is not Windows $kind" >&2; bad=1; }
     if [ "$((major * 100 + minor))" -gt "$((${max_subsystem%.*} * 100 + ${max_subsystem#*.}))" ]; then
         echo "FAIL: subsystem version $major.$minor is above $max_subsystem" >&2
         bad=1
@@ -89,7 +97,9 @@ flags)
     header=$("$objdump" -p "$exe")
     bad=0
     wanted="DYNAMIC_BASE NX_COMPAT"
-    [ "$arch" = x64 ] && wanted="$wanted HIGH_ENTROPY_VA"
+    # x64 handlers live in tables the system checks; an x86 image without
+    # handlers must say so, or one an overwritten stack points into it runs.
+    [ "$arch" = x64 ] && wanted="$wanted HIGH_ENTROPY_VA" || wanted="$wanted NO_SEH"
     for flag in $wanted; do
         grep -qw "$flag" <<<"$header" || { echo "FAIL: $exe lacks $flag" >&2; bad=1; }
     done
@@ -111,12 +121,40 @@ resources)
     exe=$2
     # A Perl pattern for the text as UTF-16LE, the version resource's encoding.
     utf16() { sed -e 's/\./\\./g' -e 's/\\\.\|[^\\]/&\\x00/g' <<<"$1"; }
-    grep -qaF 'requestedExecutionLevel level="asInvoker"' "$exe" || fail "$exe has no asInvoker manifest"
-    grep -qaF 'Microsoft.Windows.Common-Controls' "$exe" || fail "$exe does not ask for common controls 6"
     for text in ProductName FileDescription 1.0.0.0; do
         grep -qaP "$(utf16 "$text")" "$exe" || fail "$exe has no $text in its version resource"
     done
-    echo "$exe: manifest and version resource present"
+    # The manifest as embedded: well-formed, run as invoked, trustInfo in the
+    # namespace XP SP2 reads, and no dependency, which a componentized image
+    # without that assembly answers by refusing to start the program.
+    python3 - "$exe" <<'PYTHON' || exit 1
+import re, sys
+import xml.etree.ElementTree as ET
+data = open(sys.argv[1], "rb").read()
+found = re.search(rb"<\?xml.*?</assembly>", data, re.S)
+def fail(why):
+    print(f"FAIL: {sys.argv[1]}: {why}", file=sys.stderr)
+    sys.exit(1)
+if not found:
+    fail("no manifest")
+try:
+    root = ET.fromstring(found.group(0))
+except ET.ParseError as error:
+    fail(f"manifest is not well-formed XML: {error}")
+V1, V2, V3 = ("urn:schemas-microsoft-com:asm.v1", "urn:schemas-microsoft-com:asm.v2",
+              "urn:schemas-microsoft-com:asm.v3")
+if root.tag != f"{{{V1}}}assembly":
+    fail(f"manifest root is {root.tag}")
+if [e for e in root.iter() if e.tag.endswith("}dependency") or e.tag == "dependency"]:
+    fail("manifest has a dependency element")
+trust = root.find(f"{{{V2}}}trustInfo")
+if trust is None:
+    fail("manifest has no trustInfo in the asm.v2 namespace")
+level = trust.find(f"{{{V2}}}security/{{{V2}}}requestedPrivileges/{{{V2}}}requestedExecutionLevel")
+if level is None or level.get("level") != "asInvoker":
+    fail("manifest does not ask to run asInvoker")
+PYTHON
+    echo "$exe: version resource, manifest well-formed, asInvoker, asm.v2 trustInfo, no dependency"
     ;;
 reproducible)
     source=$2 built=$3 triple=$4 target=$5

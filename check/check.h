@@ -1,0 +1,52 @@
+// The installation check: reads, on the protected machine itself, what
+// decides whether the watchdog will protect it, and changes nothing.
+#pragma once
+
+#include "check/report.h"
+#include "platform/kernel32.h"
+
+#define TOO_LONG "the path is longer than Windows allows (259 characters)"
+
+#define MACHINE_X86 0x014C
+#define MACHINE_X64 0x8664
+
+// The watchdog being checked, and what it will read.
+struct Target {
+    char path[MAX_PATH];    // full path of the watchdog's executable
+    char folder[MAX_PATH];  // its folder, without the final backslash
+    char name[MAX_PATH];    // its file name
+    char profile[MAX_PATH]; // the profile it reads; empty when none can be formed
+    BOOL exists;            // the executable is there and is a file
+    WORD machine;           // its PE machine, 0 when unknown
+    BOOL profileExists;
+    int limit;
+};
+
+// The entry point's work: the exit code for a command line.
+int CheckMain(const char *commandLine);
+
+// Fills `target` from a path as the user gave it (relative paths against the
+// current folder). FALSE, with a problem reported, when no full path of at
+// most MAX_PATH - 1 characters can be had.
+BOOL ResolveTarget(const char *given, Target *target);
+// The watchdog beside the check, under its shipped name.
+BOOL DefaultTargetPath(char *path);
+
+void ReportSystem();
+void ReportWatchdogFile(Target *target);
+void ReportProfile(Target *target);
+// The limit alone, as the watchdog computes it, for the live view.
+void ReadTargetLimit(Target *target);
+
+// Loads the library the watchdog would load and binds the write filter calls
+// to it. FALSE, with problems reported, when there is none to read from.
+BOOL ReportLibrary(const Target *target, BOOL quiet);
+void UnloadLibrary();
+
+void ReportVolumes(const Target *target);
+void ReportAccess(const Target *target);
+void ReportWarningVisibility();
+void ReportRunning(const Target *target);
+
+// The live view of the overlays; the exit code.
+int Watch(Target *target);

@@ -1,0 +1,162 @@
+// Every protected volume as the write filter describes it, and the total by
+// the watchdog's own measurement and comparison, so that the two cannot
+// disagree.
+#include "check/check.h"
+
+#include "common/tovrin.h"
+#include "platform/ewfapi.h"
+#include "volumes/volumes.h"
+#include "watchdog/config.h"
+
+LONGLONG TotalRamDataSize = 0;
+
+static const char StopsHere[] = "%w %s failed (error %u): the watchdog's measurement stops here";
+
+static const char *TypeName(EWF_TYPE type)
+{
+    switch (type) {
+    case EWF_DISK:
+        return "disk";
+    case EWF_RAM:
+        return "RAM";
+    case EWF_RAM_REG:
+        return "RAM-REG";
+    }
+    return "unknown";
+}
+
+static const char *CommandName(EWF_CMD command)
+{
+    static const char *const Names[] = {"none", "enable", "disable", "set-level", "commit"};
+    return (DWORD)command < 5 ? Names[command] : "unknown";
+}
+
+struct Tally {
+    DWORD enabledRam;
+    DWORD enabledRamEmpty;
+};
+
+// One volume's line. The watchdog's walk stops at the first call that fails;
+// this one goes on, so that every volume is seen.
+static void ReportVolume(LPCWSTR name, Tally *tally)
+{
+    char key[] = "volume.?";
+    WCHAR letter = EwfMgrGetDriveLetterFromVolumeName(name);
+    if (letter == EWF_NO_DRIVE_LETTER) {
+        Say(LevelProblem, key, StopsHere, name, "EwfMgrGetDriveLetterFromVolumeName",
+            GetLastError());
+        return;
+    }
+    key[7] = letter > 0x20 && letter < 0x7F ? (char)letter : '?';
+
+    HANDLE volume = EwfMgrOpenProtected(name);
+    if (volume == INVALID_HANDLE_VALUE) {
+        Say(LevelProblem, key, StopsHere, name, "EwfMgrOpenProtected", GetLastError());
+        return;
+    }
+    PEWF_VOLUME_CONFIG config = EwfMgrGetProtectedVolumeConfig(volume);
+    if (config == nullptr) {
+        Say(LevelProblem, key, StopsHere, name, "EwfMgrGetProtectedVolumeConfig", GetLastError());
+        EwfMgrClose(volume);
+        return;
+    }
+    EWF_TYPE type = config->Type;
+    EWF_STATE state = config->State;
+    EWF_CMD command = config->BootCommand.Command;
+    LONGLONG data = config->RamOverlay.RamDataSize;
+    LocalFree(config);
+    if (!EwfMgrClose(volume)) {
+        Say(LevelProblem, key, StopsHere, name, "EwfMgrClose", GetLastError());
+        return;
+    }
+
+    Text value;
+    Clear(&value);
+    Format(&value, "%w %s %s boot=%s", name, TypeName(type),
+           state == EWF_ENABLED    ? "enabled"
+           : state == EWF_DISABLED ? "disabled"
+                                   : "unknown",
+           CommandName(command));
+    Level level = LevelOk;
+    if (type == EWF_DISK) {
+        // The record's field holds the disk map's size there, and there is
+        // no live commit to write a disk overlay back with.
+        Append(&value, ": a disk overlay; the watchdog needs RAM overlays");
+        level = LevelProblem;
+    } else {
+        Format(&value, " data=%m", data);
+        if (state == EWF_ENABLED) {
+            ++tally->enabledRam;
+            tally->enabledRamEmpty += data == 0;
+        } else {
+            Append(&value, ": protection is off, nothing is held in RAM for it");
+            level = LevelNote;
+        }
+    }
+    Finding(level, key, &value);
+}
+
+static void ReportTotal(const Target *target)
+{
+    TotalRamDataSize = 0;
+    ResultCode result = SumRamDataSize();
+    Text value;
+    Clear(&value);
+    Format(&value, "%m", TotalRamDataSize);
+    if (result != 0) {
+        Format(&value, " (the measurement stopped at error %u, as the watchdog's does)", result);
+    }
+    BOOL reached = LimitReached(TotalRamDataSize, target->limit);
+    Format(&value,
+           reached ? ", at or above the limit of %d MiB: the watchdog writes back at its "
+                     "first poll"
+                   : ", below the limit of %d MiB",
+           target->limit);
+    Finding(reached ? LevelWarning : LevelOk, "total", &value);
+}
+
+void ReportVolumes(const Target *target)
+{
+    PEWF_VOLUME_NAME_ENTRY list = EwfMgrGetProtectedVolumeList();
+    if (list == nullptr) {
+        DWORD error = GetLastError();
+        if (error == ERROR_ACCESS_DENIED) {
+            Say(LevelProblem, "volumes",
+                "access denied: run the check elevated; the watchdog must be started elevated "
+                "too, or it measures 0");
+        } else {
+            Say(LevelProblem, "volumes",
+                "EwfMgrGetProtectedVolumeList failed (error %u): the watchdog measures 0", error);
+        }
+        return;
+    }
+
+    // Counted first, so that the count heads the volumes it counts.
+    DWORD count = 0;
+    for (PEWF_VOLUME_NAME_ENTRY entry = list; !EwfMgrVolumeNameListIsEmpty(entry);
+         entry = entry->Next) {
+        ++count;
+    }
+    if (count == 0) {
+        Say(LevelProblem, "volumes", "no protected volume: the write filter protects nothing");
+    } else {
+        Say(LevelOk, "volumes", "%u protected %s", count, count == 1 ? "volume" : "volumes");
+    }
+    Tally tally = {0, 0};
+    while (!EwfMgrVolumeNameListIsEmpty(list)) {
+        ReportVolume(list->Name, &tally);
+        EwfMgrVolumeNameEntryPop(&list);
+    }
+    if (list != nullptr) {
+        EwfMgrVolumeNameListDelete(list);
+    }
+
+    if (tally.enabledRam > 0 && tally.enabledRamEmpty == tally.enabledRam) {
+        Say(LevelNote, "volumes.zero",
+            "all protected RAM overlays hold 0 bytes; on XP Embedded SP1 without hotfix "
+            "KB823025 they always read 0: write to a protected volume and check again");
+    }
+    if (count > 0) {
+        ReportTotal(target);
+    }
+}

@@ -1,0 +1,142 @@
+// The live view: the overlays' total every 2 seconds, measured as the
+// watchdog measures it, to choose the limit from how fast the machine's own
+// work fills them.
+#include <atomic>
+
+#include "check/check.h"
+
+#include "common/tovrin.h"
+#include "volumes/volumes.h"
+
+#define WATCH_INTERVAL_MS 2000
+#define WATCH_STEP_MS 100
+#define MS_PER_HOUR 3600000
+// What the system grants a closing console before it ends the process.
+#define CLOSE_GRACE_MS 4500
+
+static std::atomic<bool> StopRequested(false);
+static std::atomic<bool> SummaryDone(false);
+
+// Runs on a thread of its own: asks the loop to stop and waits for its
+// summary, since the process may end as soon as this returns.
+static BOOL WINAPI StopWatching(DWORD)
+{
+    StopRequested.store(true);
+    for (DWORD waited = 0; !SummaryDone.load() && waited < CLOSE_GRACE_MS;
+         waited += WATCH_STEP_MS) {
+        Sleep(WATCH_STEP_MS);
+    }
+    return TRUE;
+}
+
+// Bytes per hour at which `change` bytes came in `elapsedMs`.
+static LONGLONG PerHour(LONGLONG change, DWORD elapsedMs)
+{
+    if (elapsedMs == 0) {
+        return 0;
+    }
+    ULONGLONG magnitude = change < 0 ? 0 - (ULONGLONG)change : (ULONGLONG)change;
+    LONGLONG rate = (LONGLONG)Divide(magnitude * MS_PER_HOUR, elapsedMs);
+    return change < 0 ? -rate : rate;
+}
+
+struct Watched {
+    DWORD startedAt;
+    DWORD firstAt;
+    DWORD lastAt;
+    LONGLONG first;
+    LONGLONG last;
+    LONGLONG peak;
+    DWORD measured;
+};
+
+static void PrintMeasurement(Watched *watched, const Target *target, ResultCode result)
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    Text line;
+    Clear(&line);
+    Format(&line, "%2:%2:%2  ", (DWORD)now.wHour, (DWORD)now.wMinute, (DWORD)now.wSecond);
+    if (result != 0) {
+        Print("%smeasurement failed (error %u)", line.chars, result);
+        return;
+    }
+    DWORD at = GetTickCount();
+    if (watched->measured == 0) {
+        watched->firstAt = at;
+        watched->first = watched->peak = TotalRamDataSize;
+    }
+    ++watched->measured;
+    watched->lastAt = at;
+    watched->last = TotalRamDataSize;
+    if (TotalRamDataSize > watched->peak) {
+        watched->peak = TotalRamDataSize;
+    }
+    LONGLONG change = watched->last - watched->first;
+    DWORD elapsed = watched->lastAt - watched->firstAt;
+    Format(&line, "total %m  change %M  growth ", watched->last, change);
+    Format(&line, elapsed == 0 ? "-" : "%m/h", PerHour(change, elapsed));
+    Print("%s  limit %d MiB", line.chars, target->limit);
+}
+
+static void PrintSummary(const Watched *watched, const Target *target)
+{
+    Text line;
+    Clear(&line);
+    Format(&line, "summary: %u s", (GetTickCount() - watched->startedAt) / 1000);
+    if (watched->measured == 0) {
+        Print("%s, nothing measured", line.chars);
+        return;
+    }
+    Format(&line, ", peak %m", watched->peak);
+    DWORD elapsed = watched->lastAt - watched->firstAt;
+    LONGLONG growth = PerHour(watched->last - watched->first, elapsed);
+    LONGLONG left = (LONGLONG)target->limit * 1048576 - watched->last;
+    if (elapsed == 0) {
+        Print("%s, too short to tell the growth", line.chars);
+    } else if (left <= 0) {
+        Print("%s, mean growth %m/h, the limit is reached already", line.chars, growth);
+    } else if (growth <= 0) {
+        Print("%s, mean growth %m/h, not growing", line.chars, growth);
+    } else {
+        Print("%s, mean growth %m/h, %t h left until the limit of %d MiB at that rate", line.chars,
+              growth, TenthsOf(left, growth), target->limit);
+    }
+}
+
+int Watch(Target *target)
+{
+    ReadTargetLimit(target);
+    Print("watching all protected RAM overlays every 2 s; limit %d MiB from %s; Ctrl+C ends",
+          target->limit, target->profile[0] != '\0' ? target->profile : "the default");
+    if (!ReportLibrary(target, TRUE)) {
+        return EXIT_NOT_READY;
+    }
+
+    StopRequested.store(false);
+    SummaryDone.store(false);
+    SetConsoleCtrlHandler(StopWatching, TRUE);
+    Watched watched = {GetTickCount(), 0, 0, 0, 0, 0, 0};
+    int code = EXIT_READY;
+    for (BOOL first = TRUE; !StopRequested.load(); first = FALSE) {
+        TotalRamDataSize = 0;
+        ResultCode result = SumRamDataSize();
+        if (first && result == ERROR_ACCESS_DENIED) {
+            Say(LevelProblem, "volumes", "access denied: run the check elevated");
+            code = EXIT_NOT_READY;
+            break;
+        }
+        PrintMeasurement(&watched, target, result);
+        for (DWORD waited = 0; waited < WATCH_INTERVAL_MS && !StopRequested.load();
+             waited += WATCH_STEP_MS) {
+            Sleep(WATCH_STEP_MS);
+        }
+    }
+    if (code == EXIT_READY) {
+        PrintSummary(&watched, target);
+    }
+    SetConsoleCtrlHandler(StopWatching, FALSE);
+    UnloadLibrary();
+    SummaryDone.store(true);
+    return code;
+}
