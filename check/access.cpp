@@ -34,15 +34,15 @@ static DWORD SidLength(const BYTE *sid)
     return 8 + 4 * (DWORD)sid[1];
 }
 
-static BOOL SidIs(const void *sid, const BYTE *known)
+static BOOL SidIs(const void *sid, const void *known)
 {
-    const BYTE *bytes = (const BYTE *)sid;
-    DWORD length = SidLength(known);
-    if (bytes[1] != known[1]) {
+    const BYTE *a = (const BYTE *)sid;
+    const BYTE *b = (const BYTE *)known;
+    if (a[1] != b[1]) {
         return FALSE;
     }
-    for (DWORD i = 0; i < length; ++i) {
-        if (bytes[i] != known[i]) {
+    for (DWORD i = 0; i < SidLength(b); ++i) {
+        if (a[i] != b[i]) {
             return FALSE;
         }
     }
@@ -190,69 +190,82 @@ static void AddWho(Text *who, Level *level, const void *sid, BOOL owner)
     }
 }
 
-static const char Unreadable[] = "%s: its permissions cannot be read (error %u)";
+static BOOL Named(const void *const *named, DWORD count, const void *sid)
+{
+    for (DWORD i = 0; i < count; ++i) {
+        if (SidIs(sid, named[i])) {
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
 
 static void ReportObject(const char *key, const char *path)
 {
+    const SECURITY_INFORMATION wanted = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
     DWORD needed = 0;
-    SECURITY_INFORMATION wanted = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    GetFileSecurityA(path, wanted, nullptr, 0, &needed);
-    DWORD error = GetLastError();
-    void *descriptor = needed > 0 ? LocalAlloc(LMEM_FIXED, needed) : nullptr;
-    if (descriptor == nullptr) {
-        Say(LevelWarning, key, Unreadable, path, error);
-        return;
-    }
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     PACL dacl = nullptr;
-    if (!GetFileSecurityA(path, wanted, descriptor, needed, &needed) ||
-        !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
-        Say(LevelWarning, key, Unreadable, path, GetLastError());
+    GetFileSecurityA(path, wanted, nullptr, 0, &needed);
+    DWORD error = GetLastError();
+    void *descriptor = needed > 0 ? LocalAlloc(LMEM_FIXED, needed) : nullptr;
+    if (descriptor != nullptr &&
+        (!GetFileSecurityA(path, wanted, descriptor, needed, &needed) ||
+         !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted))) {
+        error = GetLastError();
         LocalFree(descriptor);
-        return;
+        descriptor = nullptr;
     }
-    if (!present || dacl == nullptr) {
-        Say(LevelProblem, key, "%s: no DACL, so everyone may change it", path);
-        LocalFree(descriptor);
+    if (descriptor == nullptr) {
+        Say(LevelWarning, key, "%s: its permissions cannot be read (error %u)", path, error);
         return;
     }
 
     Text who;
     Clear(&who);
     Level level = LevelOk;
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    // Each one named once, however many entries and whether owner too.
+    const void *named[16];
+    DWORD namedCount = 0;
+    if (!present || dacl == nullptr) {
+        Append(&who, "everyone (no DACL)");
+        level = LevelProblem;
+    }
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
         void *entry = nullptr;
         if (!GetAce(dacl, i, &entry)) {
             continue;
         }
         const ACCESS_ALLOWED_ACE *ace = (const ACCESS_ALLOWED_ACE *)entry;
+        const void *sid = &ace->SidStart;
         // An inherit-only entry is for what the folder will hold, not for
         // the folder; CREATOR OWNER stands for whoever creates something.
-        if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
-            (ace->Header.AceFlags & INHERIT_ONLY_ACE) != 0 || (ace->Mask & CHANGE_RIGHTS) == 0) {
-            continue;
-        }
-        const void *sid = &ace->SidStart;
-        if (!Trusted(sid) && !SidIs(sid, SidCreatorOwner)) {
+        if (ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+            (ace->Header.AceFlags & INHERIT_ONLY_ACE) == 0 && (ace->Mask & CHANGE_RIGHTS) != 0 &&
+            !Trusted(sid) && !SidIs(sid, SidCreatorOwner) && !Named(named, namedCount, sid)) {
             AddWho(&who, &level, sid, FALSE);
+            if (namedCount < 16) {
+                named[namedCount++] = sid;
+            }
         }
     }
     // The owner may always change the permissions, whatever they say.
     PSID owner = nullptr;
     if (GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner != nullptr &&
-        !Trusted(owner)) {
+        !Trusted(owner) && !Named(named, namedCount, owner)) {
         AddWho(&who, &level, owner, TRUE);
     }
     LocalFree(descriptor);
 
     if (who.length == 0) {
         Say(LevelOk, key, "%s: only Administrators and SYSTEM may change it", path);
-    } else if (level == LevelOk) {
-        Say(LevelOk, key, "%s: changed only by administrators: %s", path, who.chars);
     } else {
-        Say(level, key, "%s: may also be changed by %s; allow only Administrators and SYSTEM", path,
-            who.chars);
+        Say(level, key,
+            level == LevelOk
+                ? "%s: changed only by administrators: %s"
+                : "%s: may also be changed by %s; allow only Administrators and SYSTEM",
+            path, who.chars);
     }
 }
 

@@ -5,9 +5,11 @@
 #include "check/library.h"
 #include "platform/ewfapi.h"
 
-static FARPROC Bound(const char *name)
+// By its index in WatchdogEwfCalls, whose names are the ones looked up.
+static FARPROC Bound(EwfCall call)
 {
-    FARPROC routine = EwfApiModule != nullptr ? GetProcAddress(EwfApiModule, name) : nullptr;
+    FARPROC routine =
+        EwfApiModule != nullptr ? GetProcAddress(EwfApiModule, WatchdogEwfCalls[call]) : nullptr;
     if (routine == nullptr) {
         SetLastError(ERROR_PROC_NOT_FOUND);
     }
@@ -16,24 +18,24 @@ static FARPROC Bound(const char *name)
 
 // Through a plain function pointer type, which any function pointer may be
 // cast to and from.
-#define BIND(type, name) ((type)(void (*)(void))Bound(name))
+#define BIND(type, call) ((type)(void (*)(void))Bound(call))
 
 PEWF_VOLUME_NAME_ENTRY WINAPI EwfMgrGetProtectedVolumeList(void)
 {
-    auto call = BIND(PEWF_VOLUME_NAME_ENTRY(WINAPI *)(void), "EwfMgrGetProtectedVolumeList");
+    auto call = BIND(PEWF_VOLUME_NAME_ENTRY(WINAPI *)(void), CallGetProtectedVolumeList);
     return call != nullptr ? call() : nullptr;
 }
 
 BOOL WINAPI EwfMgrVolumeNameListIsEmpty(PEWF_VOLUME_NAME_ENTRY list)
 {
-    auto call = BIND(BOOL(WINAPI *)(PEWF_VOLUME_NAME_ENTRY), "EwfMgrVolumeNameListIsEmpty");
+    auto call = BIND(BOOL(WINAPI *)(PEWF_VOLUME_NAME_ENTRY), CallVolumeNameListIsEmpty);
     // Without the test, the walk would never find an end.
     return call != nullptr ? call(list) : TRUE;
 }
 
 VOID WINAPI EwfMgrVolumeNameEntryPop(PEWF_VOLUME_NAME_ENTRY *list)
 {
-    auto call = BIND(VOID(WINAPI *)(PEWF_VOLUME_NAME_ENTRY *), "EwfMgrVolumeNameEntryPop");
+    auto call = BIND(VOID(WINAPI *)(PEWF_VOLUME_NAME_ENTRY *), CallVolumeNameEntryPop);
     if (call != nullptr) {
         call(list);
     }
@@ -41,7 +43,7 @@ VOID WINAPI EwfMgrVolumeNameEntryPop(PEWF_VOLUME_NAME_ENTRY *list)
 
 VOID WINAPI EwfMgrVolumeNameListDelete(PEWF_VOLUME_NAME_ENTRY list)
 {
-    auto call = BIND(VOID(WINAPI *)(PEWF_VOLUME_NAME_ENTRY), "EwfMgrVolumeNameListDelete");
+    auto call = BIND(VOID(WINAPI *)(PEWF_VOLUME_NAME_ENTRY), CallVolumeNameListDelete);
     if (call != nullptr) {
         call(list);
     }
@@ -49,24 +51,24 @@ VOID WINAPI EwfMgrVolumeNameListDelete(PEWF_VOLUME_NAME_ENTRY list)
 
 WCHAR WINAPI EwfMgrGetDriveLetterFromVolumeName(LPCWSTR name)
 {
-    auto call = BIND(WCHAR(WINAPI *)(LPCWSTR), "EwfMgrGetDriveLetterFromVolumeName");
+    auto call = BIND(WCHAR(WINAPI *)(LPCWSTR), CallGetDriveLetterFromVolumeName);
     return call != nullptr ? call(name) : EWF_NO_DRIVE_LETTER;
 }
 
 HANDLE WINAPI EwfMgrOpenProtected(LPCWSTR name)
 {
-    auto call = BIND(HANDLE(WINAPI *)(LPCWSTR), "EwfMgrOpenProtected");
+    auto call = BIND(HANDLE(WINAPI *)(LPCWSTR), CallOpenProtected);
     return call != nullptr ? call(name) : INVALID_HANDLE_VALUE;
 }
 
 BOOL WINAPI EwfMgrClose(HANDLE volume)
 {
-    auto call = BIND(BOOL(WINAPI *)(HANDLE), "EwfMgrClose");
+    auto call = BIND(BOOL(WINAPI *)(HANDLE), CallClose);
     return call != nullptr ? call(volume) : FALSE;
 }
 
 PEWF_VOLUME_CONFIG WINAPI EwfMgrGetProtectedVolumeConfig(HANDLE volume)
 {
-    auto call = BIND(PEWF_VOLUME_CONFIG(WINAPI *)(HANDLE), "EwfMgrGetProtectedVolumeConfig");
+    auto call = BIND(PEWF_VOLUME_CONFIG(WINAPI *)(HANDLE), CallGetProtectedVolumeConfig);
     return call != nullptr ? call(volume) : nullptr;
 }

@@ -7,6 +7,20 @@
 
 #define EWFAPI_CALL_COUNT 10
 
+// Indexes into WatchdogEwfCalls.
+enum EwfCall {
+    CallClose,
+    CallCommitAndDisableLive,
+    CallEnable,
+    CallGetDriveLetterFromVolumeName,
+    CallGetProtectedVolumeConfig,
+    CallGetProtectedVolumeList,
+    CallOpenProtected,
+    CallVolumeNameEntryPop,
+    CallVolumeNameListDelete,
+    CallVolumeNameListIsEmpty
+};
+
 // Every write filter call the watchdog imports: a library without one of
 // them cannot start the watchdog.
 extern const char *const WatchdogEwfCalls[EWFAPI_CALL_COUNT];

@@ -26,9 +26,10 @@ static int Report(Target *target)
 
 int CheckMain(const char *commandLine)
 {
-    static char Arguments[4][MAX_PATH + 2];
+    // The name, /watch and a path at most.
+    static char Arguments[3][MAX_PATH + 2];
     DWORD overlong = 0;
-    DWORD count = SplitCommandLine(commandLine, Arguments, 4, &overlong);
+    DWORD count = SplitCommandLine(commandLine, Arguments, 3, &overlong);
     BOOL watch = count >= 2 && SameName(Arguments[1], "/watch");
     DWORD first = watch ? 2 : 1;
 
@@ -40,19 +41,13 @@ int CheckMain(const char *commandLine)
 
     StartReport();
     Target target;
-    BOOL resolved;
-    if (count == first + 1) {
-        // A path cut by the splitter is longer than any Windows allows.
-        resolved = overlong == 0 && ResolveTarget(Arguments[first], &target);
-        if (overlong != 0) {
-            Say(LevelProblem, "watchdog", TOO_LONG);
-        }
-    } else {
-        char path[MAX_PATH];
-        resolved = DefaultTargetPath(path) && ResolveTarget(path, &target);
+    // Without a path, the watchdog beside the check, in the path's place.
+    if (overlong != 0) {
+        // Cut by the splitter: longer than any path Windows allows.
+        Say(LevelProblem, "watchdog", TOO_LONG);
+    } else if ((count > first || DefaultTargetPath(Arguments[first])) &&
+               ResolveTarget(Arguments[first], &target)) {
+        return watch ? Watch(&target) : Report(&target);
     }
-    if (!resolved) {
-        return watch ? EXIT_NOT_READY : Verdict();
-    }
-    return watch ? Watch(&target) : Report(&target);
+    return watch ? EXIT_NOT_READY : Verdict();
 }

@@ -23,11 +23,8 @@ BOOL DefaultTargetPath(char *path)
         Say(LevelProblem, "watchdog", "the check's own path cannot be read: give the watchdog's");
         return FALSE;
     }
-    path[FileNameAt(path, length)] = '\0';
-    Text joined;
-    Clear(&joined);
-    Format(&joined, "%s%s", path, ShippedName);
-    if (!CopyText(path, MAX_PATH, joined.chars)) {
+    DWORD name = FileNameAt(path, length);
+    if (!CopyText(path + name, MAX_PATH - name, ShippedName)) {
         Say(LevelProblem, "watchdog", TOO_LONG);
         return FALSE;
     }
@@ -95,10 +92,6 @@ void ReportSystem()
     }
 
     OSVERSIONINFOEXA version;
-    BYTE *bytes = (BYTE *)&version;
-    for (DWORD i = 0; i < sizeof version; ++i) {
-        bytes[i] = 0;
-    }
     version.dwOSVersionInfoSize = sizeof version;
     const char *bits = System64 ? "64-bit" : "32-bit";
     if (!GetVersionExA((OSVERSIONINFOA *)&version)) {

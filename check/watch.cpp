@@ -84,24 +84,28 @@ static void PrintSummary(const Watched *watched, const Target *target)
     Text line;
     Clear(&line);
     Format(&line, "summary: %u s", (GetTickCount() - watched->startedAt) / 1000);
-    if (watched->measured == 0) {
-        Print("%s, nothing measured", line.chars);
-        return;
-    }
-    Format(&line, ", peak %m", watched->peak);
     DWORD elapsed = watched->lastAt - watched->firstAt;
     LONGLONG growth = PerHour(watched->last - watched->first, elapsed);
     LONGLONG left = (LONGLONG)target->limit * 1048576 - watched->last;
-    if (elapsed == 0) {
-        Print("%s, too short to tell the growth", line.chars);
-    } else if (left <= 0) {
-        Print("%s, mean growth %m/h, the limit is reached already", line.chars, growth);
-    } else if (growth <= 0) {
-        Print("%s, mean growth %m/h, not growing", line.chars, growth);
+    if (watched->measured == 0) {
+        Append(&line, ", nothing measured");
     } else {
-        Print("%s, mean growth %m/h, %t h left until the limit of %d MiB at that rate", line.chars,
-              growth, TenthsOf(left, growth), target->limit);
+        Format(&line, ", peak %m", watched->peak);
+        if (elapsed == 0) {
+            Append(&line, ", too short to tell the growth");
+        } else {
+            Format(&line, ", mean growth %m/h, ", growth);
+            if (left <= 0) {
+                Append(&line, "the limit is reached already");
+            } else if (growth <= 0) {
+                Append(&line, "not growing");
+            } else {
+                Format(&line, "%t h left until the limit of %d MiB at that rate",
+                       TenthsOf(left, growth), target->limit);
+            }
+        }
     }
+    Print("%s", line.chars);
 }
 
 int Watch(Target *target)

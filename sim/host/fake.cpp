@@ -1,4 +1,5 @@
 #include "sim/host/fake.h"
+#include "sim/host/internal.h"
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -58,12 +59,19 @@ State &S()
     return state;
 }
 
-thread_local DWORD LastError = 0;
-
 bool OnMainThread()
 {
     return std::this_thread::get_id() == S().mainThread;
 }
+
+} // namespace
+
+thread_local DWORD fake::detail::LastError = 0;
+
+namespace fake
+{
+namespace detail
+{
 
 void Log(const char *api, const std::string &args, const std::string &result)
 {
@@ -92,6 +100,12 @@ HANDLE NewHandle()
     return handle;
 }
 
+void TrackRecord(void *record)
+{
+    std::lock_guard<std::mutex> guard(S().lock);
+    S().records.insert(record);
+}
+
 // Injected failure of a non-EWF call: sets the last error and logs it.
 bool Failing(const char *api, const std::string &args, const char *failedResult)
 {
@@ -108,6 +122,26 @@ std::string Quote(const char *text)
 {
     return text == nullptr ? "null" : "\"" + std::string(text) + "\"";
 }
+
+bool ProfileContents(const std::string &path, std::string *contents)
+{
+    std::lock_guard<std::mutex> guard(S().lock);
+    for (const auto &profile : S().profiles) {
+        if (strcasecmp(profile.first.c_str(), path.c_str()) == 0) {
+            *contents = profile.second;
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace detail
+} // namespace fake
+
+using namespace fake::detail;
+
+namespace
+{
 
 std::string Trim(const std::string &text)
 {
@@ -126,12 +160,14 @@ bool SameIgnoringCase(const std::string &a, const std::string &b)
 
 // The profile read's rules: section and key names are not case-sensitive and
 // blanks around names and values are dropped; lines starting with ';' are
-// comments.
-bool LookUpProfile(const std::string &contents, const std::string &section, const std::string &key,
+// comments. A null section lists the sections, a null key the section's keys,
+// each followed by a null.
+bool LookUpProfile(const std::string &contents, const char *section, const char *key,
                    std::string *value)
 {
-    std::string current;
     bool inSection = false;
+    bool found = false;
+    std::string list;
     size_t start = 0;
     while (start <= contents.size()) {
         size_t end = contents.find('\n', start);
@@ -145,18 +181,31 @@ bool LookUpProfile(const std::string &contents, const std::string &section, cons
         }
         if (line[0] == '[') {
             size_t close = line.find(']');
-            inSection = close != std::string::npos &&
-                        SameIgnoringCase(Trim(line.substr(1, close - 1)), section);
+            std::string name = close != std::string::npos ? Trim(line.substr(1, close - 1)) : "";
+            inSection =
+                section != nullptr && close != std::string::npos && SameIgnoringCase(name, section);
+            if (section == nullptr && close != std::string::npos) {
+                list += name + '\0';
+            }
             continue;
         }
         size_t equals = line.find('=');
-        if (inSection && equals != std::string::npos &&
-            SameIgnoringCase(Trim(line.substr(0, equals)), key)) {
+        if (!inSection || equals == std::string::npos) {
+            continue;
+        }
+        std::string name = Trim(line.substr(0, equals));
+        if (key == nullptr) {
+            list += name + '\0';
+        } else if (!found && SameIgnoringCase(name, key)) {
             *value = Trim(line.substr(equals + 1));
-            return true;
+            found = true;
         }
     }
-    return false;
+    if (section == nullptr || key == nullptr) {
+        *value = list;
+        return true;
+    }
+    return found;
 }
 
 void ReleaseWarningThread()
@@ -187,8 +236,7 @@ void SimSetLastError(DWORD error)
 void *SimAllocRecord(size_t size)
 {
     void *record = calloc(1, size);
-    std::lock_guard<std::mutex> guard(S().lock);
-    S().records.insert(record);
+    TrackRecord(record);
     return record;
 }
 
@@ -230,6 +278,14 @@ DWORD WINAPI GetLastError(void)
 VOID WINAPI Sleep(DWORD milliseconds)
 {
     State &s = S();
+    // Virtual time belongs to the main thread. Another thread (a console
+    // handler waiting for the main thread) gives up the processor for real.
+    if (!OnMainThread()) {
+        Log("Sleep", std::to_string(milliseconds), "");
+        HandlerSettled();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return;
+    }
     bool counted = s.budgetedSleep == 0 || s.budgetedSleep == milliseconds;
     if (counted && s.sleeps >= s.sleepBudget) {
         throw fake::StopRun();
@@ -294,6 +350,10 @@ BOOL WINAPI CloseHandle(HANDLE handle)
             kind = "thread";
         }
     }
+    if (kind.empty() && CloseMachineHandle(handle, &kind)) {
+        Log("CloseHandle", kind, "TRUE");
+        return TRUE;
+    }
     // A close that fails leaves the handle open.
     if (!kind.empty() && Failing("CloseHandle", kind, "FALSE")) {
         return FALSE;
@@ -347,7 +407,9 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size)
     if (Failing("GetModuleFileNameA", args, "0")) {
         return 0;
     }
-    const std::string &path = s.modulePath;
+    std::string library;
+    const std::string &path =
+        module != nullptr && LibraryPath(module, &library) ? library : s.modulePath;
     if (path.size() < size) {
         memcpy(buffer, path.c_str(), path.size() + 1);
         Log("GetModuleFileNameA", args, std::to_string(path.size()));
@@ -368,15 +430,28 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default
                                       DWORD size, LPCSTR fileName)
 {
     sim::SimBeforeCall("GetPrivateProfileStringA");
-    State &s = S();
     std::string args = Quote(section) + ", " + Quote(key) + ", " + Quote(defaultValue) +
                        ", buffer, " + std::to_string(size) + ", " + Quote(fileName);
     std::string value = defaultValue != nullptr ? defaultValue : "";
-    auto file = s.profiles.find(fileName != nullptr ? fileName : "");
-    if (file != s.profiles.end() && section != nullptr && key != nullptr) {
-        LookUpProfile(file->second, section, key, &value);
+    std::string contents;
+    bool listing = section == nullptr || key == nullptr;
+    if (ProfileContents(fileName != nullptr ? fileName : "", &contents)) {
+        LookUpProfile(contents, section, key, &value);
+    } else if (listing) {
+        value.clear();
     }
     DWORD copied = 0;
+    if (listing) {
+        // A list ends in two nulls, cut to fit as the platform cuts it.
+        if (size >= 2) {
+            copied = (DWORD)(value.size() < size - 1 ? value.size() : size - 2);
+            memcpy(buffer, value.data(), copied);
+            buffer[copied] = '\0';
+            buffer[copied + 1] = '\0';
+        }
+        Log("GetPrivateProfileStringA", args, std::to_string(copied) + " listed");
+        return copied;
+    }
     if (size > 0) {
         copied = (DWORD)(value.size() < size ? value.size() : size - 1);
         memcpy(buffer, value.c_str(), copied);
@@ -549,15 +624,19 @@ std::string Call::Text() const
 bool Outstanding::Nothing() const
 {
     return lists == 0 && entries == 0 && volumeHandles == 0 && records == 0 && tokens == 0 &&
-           threadHandles == 0 && misuse.empty();
+           threadHandles == 0 && libraries == 0 && files == 0 && keys == 0 && snapshots == 0 &&
+           netBuffers == 0 && misuse.empty();
 }
 
 std::string Outstanding::Text() const
 {
-    std::string text = "lists " + std::to_string(lists) + ", entries " + std::to_string(entries) +
-                       ", volume handles " + std::to_string(volumeHandles) + ", records " +
-                       std::to_string(records) + ", tokens " + std::to_string(tokens) +
-                       ", thread handles " + std::to_string(threadHandles);
+    std::string text =
+        "lists " + std::to_string(lists) + ", entries " + std::to_string(entries) +
+        ", volume handles " + std::to_string(volumeHandles) + ", records " +
+        std::to_string(records) + ", tokens " + std::to_string(tokens) + ", thread handles " +
+        std::to_string(threadHandles) + ", libraries " + std::to_string(libraries) + ", files " +
+        std::to_string(files) + ", registry keys " + std::to_string(keys) + ", snapshots " +
+        std::to_string(snapshots) + ", network buffers " + std::to_string(netBuffers);
     for (const std::string &what : misuse) {
         text += "; " + what;
     }
@@ -567,6 +646,7 @@ std::string Outstanding::Text() const
 void Reset()
 {
     ReleaseWarningThread();
+    ResetMachine();
     State &s = S();
     std::lock_guard<std::mutex> guard(s.lock);
     for (void *record : s.records) {
@@ -650,6 +730,7 @@ Outstanding Left()
     left.tokens = S().tokens.size();
     left.threadHandles = S().threadHandles.size();
     left.misuse.insert(left.misuse.end(), S().misuse.begin(), S().misuse.end());
+    MachineLeft(&left);
     return left;
 }
 

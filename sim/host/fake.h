@@ -46,6 +46,11 @@ struct Outstanding {
     size_t records = 0;
     size_t tokens = 0;
     size_t threadHandles = 0;
+    size_t libraries = 0;
+    size_t files = 0;
+    size_t keys = 0;
+    size_t snapshots = 0;
+    size_t netBuffers = 0;
     std::vector<std::string> misuse;
     bool Nothing() const;
     std::string Text() const;
@@ -90,6 +95,63 @@ void StopAfterSleeps(unsigned count, DWORD milliseconds = 0);
 
 // Returns once the warning box is on screen (at once if it has been shown).
 void WaitForBox();
+
+// ---- the machine the installation check looks at ----
+// Paths compare without case, as on Windows. A SID is given as its text,
+// "S-1-5-32-544".
+
+struct Ace {
+    std::string sid;
+    DWORD mask = 0;
+    unsigned char flags = 0; // INHERIT_ONLY_ACE and the like
+    unsigned char type = 0;  // ACCESS_ALLOWED_ACE_TYPE
+};
+
+struct File {
+    bool folder = false;
+    std::string bytes;
+    // CreateFileA fails with this error, when not 0.
+    DWORD openError = 0;
+    // GetFileSecurityA fails with this error, when not 0.
+    DWORD securityError = 0;
+    bool nullDacl = false;
+    std::string owner = "S-1-5-32-544";
+    std::vector<Ace> aces;
+};
+
+// A file or folder; a profile set with SetProfile is a file too. Returns the
+// entry to adjust.
+File &AddFile(const std::string &path, const std::string &bytes = "");
+File &AddFolder(const std::string &path);
+// The folder that "EWFAPI.dll" and the like are looked for in; C:\WINDOWS\system32.
+void SetSystemDirectory(const std::string &path);
+// A library LoadLibraryExA can load, exporting these names.
+void AddLibrary(const std::string &path, const std::vector<std::string> &exports);
+// The ten calls the watchdog imports.
+std::vector<std::string> EwfExports();
+void SetVersion(DWORD major, DWORD minor, DWORD build, const std::string &servicePack);
+// The check's own image: its PE machine (0x14C x86, 0x8664 x64), and what
+// IsWow64Process says; `wow64Known` false leaves the call out of KERNEL32.
+void SetOwnMachine(WORD machine);
+void SetWow64(bool wow64Known, bool wow64);
+void SetCommandLine(const std::string &line);
+void SetCurrentFolder(const std::string &path);
+void SetRegistryDword(const std::string &key, const std::string &name, DWORD value);
+void AddProcess(DWORD id, const std::string &exeFile);
+// An account LookupAccountSidW knows (1 user, 2 group, 4 alias, 5 well-known
+// group); the well-known groups are known from the start.
+void AddAccount(const std::string &sid, const std::string &domain, const std::string &name,
+                int use);
+// The direct members of Administrators, as the local group list gives them.
+void SetAdministrators(const std::vector<std::string> &sids);
+// What the program wrote on standard output and standard error.
+std::string Output();
+std::string ErrorOutput();
+// The console's Ctrl+C or close, delivered as Windows does, on a thread of
+// its own; returns at once. FALSE when no handler is registered.
+bool PressCtrl(DWORD event);
+// GetTickCount's value at clock 0, to try its wrap.
+void SetTickBase(DWORD base);
 
 // The user presses OK. Returns once the warning thread has finished, so the
 // program's flag is already clear; when the box is yet to be shown, it will

@@ -1,0 +1,134 @@
+#include "tests/unit/check_fixture.h"
+
+#include <sstream>
+
+const char DefaultProfile[] = "; Tovrin\r\n[TOVRIN]\r\nlimit=128\r\n";
+const std::string WatchdogPath = "C:\\Tovrin\\tovrin.exe";
+const std::string ProfilePath = "C:\\Tovrin\\tovrin.ini";
+const std::string SystemLibrary = "C:\\WINDOWS\\system32\\EWFAPI.dll";
+
+std::string PeHeader(unsigned machine)
+{
+    std::string image(0x200, '\0');
+    image[0] = 'M';
+    image[1] = 'Z';
+    image[0x3C] = (char)0x80;
+    image.replace(0x80, 4, std::string("PE\0\0", 4));
+    image[0x84] = (char)(machine & 0xFF);
+    image[0x85] = (char)(machine >> 8);
+    return image;
+}
+
+void OnlyAdministrators(fake::File &file)
+{
+    file.owner = "S-1-5-32-544";
+    file.aces = {{"S-1-5-32-544", 0x1F01FF}, {"S-1-5-18", 0x1F01FF}, {"S-1-5-32-545", 0x1200A9}};
+}
+
+void CheckTest::SetUp()
+{
+    Install();
+}
+
+void CheckTest::TearDown()
+{
+    fake::Reset();
+}
+
+void CheckTest::Install(const char *profile, bool running)
+{
+    fake::Reset();
+    TotalRamDataSize = 0;
+    fake::SetModulePath("C:\\Tovrin\\tovrin-check.exe");
+    OnlyAdministrators(fake::AddFolder("C:\\Tovrin"));
+    OnlyAdministrators(fake::AddFile(WatchdogPath, PeHeader(0x14C)));
+    OnlyAdministrators(fake::AddFile("C:\\Tovrin\\tovrin-check.exe", PeHeader(0x14C)));
+    if (profile != nullptr) {
+        fake::SetProfile(ProfilePath, profile);
+        OnlyAdministrators(fake::AddFile(ProfilePath, profile));
+    }
+    fake::AddFolder("C:\\WINDOWS\\system32");
+    fake::AddLibrary(SystemLibrary, fake::EwfExports());
+    fake::AddLibrary("C:\\WINDOWS\\system32\\netapi32.dll",
+                     {"NetLocalGroupGetMembers", "NetApiBufferFree"});
+    fake::SetAdministrators({"S-1-5-21-7-7-7-500"});
+    sim::AddVolume("\\Device\\HarddiskVolume1", 'C', 12 * MiB);
+    fake::AddProcess(4, "System");
+    if (running) {
+        fake::AddProcess(1234, "tovrin.exe");
+    }
+}
+
+int CheckTest::Run(const std::string &commandLine)
+{
+    fake::SetCommandLine(commandLine);
+    int code = CheckMain(GetCommandLineA());
+    output = fake::Output();
+    return code;
+}
+
+std::vector<ReportLine> CheckTest::Findings() const
+{
+    std::vector<ReportLine> lines;
+    std::istringstream stream(output);
+    std::string text;
+    while (std::getline(stream, text)) {
+        if (!text.empty() && text.back() == '\r') {
+            text.pop_back();
+        }
+        if (text.rfind("verdict:", 0) == 0 || text.size() < 24) {
+            continue;
+        }
+        ReportLine line;
+        line.level = text.substr(0, text.find(' '));
+        line.key = text.substr(8, text.find(' ', 8) - 8);
+        line.value = text.substr(24);
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+ReportLine CheckTest::Line(const std::string &key) const
+{
+    std::vector<ReportLine> found;
+    for (const ReportLine &line : Findings()) {
+        if (line.key == key) {
+            found.push_back(line);
+        }
+    }
+    EXPECT_EQ(1u, found.size()) << "lines with key " << key << " in:\n" << output;
+    return found.empty() ? ReportLine() : found[0];
+}
+
+bool CheckTest::Has(const std::string &key) const
+{
+    for (const ReportLine &line : Findings()) {
+        if (line.key == key) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> CheckTest::NotOk() const
+{
+    std::vector<std::string> lines;
+    for (const ReportLine &line : Findings()) {
+        if (line.level != "ok") {
+            lines.push_back(line.level + " " + line.key);
+        }
+    }
+    return lines;
+}
+
+std::string CheckTest::VerdictLine() const
+{
+    size_t at = output.find("verdict: ");
+    return at == std::string::npos ? "" : output.substr(at, output.find('\r', at) - at);
+}
+
+std::vector<std::string> CheckTest::StateChangingCalls() const
+{
+    return fake::CallTexts(
+        {"EwfMgrCommitAndDisableLive", "EwfMgrEnable", "ExitWindowsEx", "AdjustTokenPrivileges"});
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "check/check.h"
+#include "tests/unit/fixture.h"
+
+// One line of the report, as printed.
+struct ReportLine {
+    std::string level;
+    std::string key;
+    std::string value;
+};
+
+// A machine on which the watchdog is installed as the guide says: C:\Tovrin
+// with tovrin.exe (x86), tovrin-check.exe and tovrin.ini (limit=128), only
+// Administrators and SYSTEM may change anything there, the write filter's
+// library in the system folder, one protected RAM volume C: holding 12 MiB,
+// and the watchdog running as process 1234, on XP Embedded SP3.
+extern const char DefaultProfile[];
+
+class CheckTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    // The machine anew, with this profile (none when null), and the watchdog
+    // running or not.
+    void Install(const char *profile = DefaultProfile, bool running = true);
+
+    // Runs the check with this command line; the exit code.
+    int Run(const std::string &commandLine = "tovrin-check.exe");
+    // Every finding line of the last run, the verdict aside.
+    std::vector<ReportLine> Findings() const;
+    // The one line with this key; fails the test when there is not exactly one.
+    ReportLine Line(const std::string &key) const;
+    bool Has(const std::string &key) const;
+    // The lines whose level is not "ok", as "LEVEL key".
+    std::vector<std::string> NotOk() const;
+    std::string VerdictLine() const;
+    // What the run asked of the write filter that could change its state.
+    std::vector<std::string> StateChangingCalls() const;
+
+    std::string output;
+};
+
+extern const char DefaultProfile[];
+extern const std::string WatchdogPath;
+extern const std::string ProfilePath;
+extern const std::string SystemLibrary;
+
+// The first bytes of a PE image for this machine (0x14C x86, 0x8664 x64).
+std::string PeHeader(unsigned machine);
+// The permissions the guide's commands leave: Administrators and SYSTEM
+// full control, Users read and execute.
+void OnlyAdministrators(fake::File &file);

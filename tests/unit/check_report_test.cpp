@@ -1,0 +1,603 @@
+// The check's report against the fake machine: each finding, the verdict and
+// the exit code, and that nothing is changed or left held on any path.
+#include <fstream>
+
+#include "check/library.h"
+#include "watchdog/config.h"
+#include "tests/unit/check_fixture.h"
+
+namespace
+{
+
+using Texts = std::vector<std::string>;
+
+TEST_F(CheckTest, HealthyMachineIsReady)
+{
+    EXPECT_EQ(EXIT_READY, Run()) << output;
+    EXPECT_EQ(Texts{}, NotOk()) << output;
+    EXPECT_EQ("verdict: ready", VerdictLine());
+    EXPECT_EQ("Windows 5.1 build 2600 Service Pack 3, 32-bit", Line("system").value);
+    EXPECT_EQ("C:\\Tovrin\\tovrin.exe, x86", Line("watchdog").value);
+    EXPECT_EQ("C:\\Tovrin\\tovrin.ini", Line("profile").value);
+    EXPECT_EQ("limit=128", Line("profile.value").value);
+    EXPECT_EQ("128 MiB", Line("limit").value);
+    EXPECT_EQ(SystemLibrary, Line("library").value);
+    EXPECT_EQ("1 protected volume", Line("volumes").value);
+    EXPECT_EQ("\\Device\\HarddiskVolume1 RAM enabled boot=none data=12.0 MiB",
+              Line("volume.C").value);
+    EXPECT_EQ("12.0 MiB, below the limit of 128 MiB", Line("total").value);
+    EXPECT_EQ("C:\\Tovrin: only Administrators and SYSTEM may change it",
+              Line("access.folder").value);
+    EXPECT_EQ("tovrin.exe is running, process id 1234", Line("running").value);
+    EXPECT_EQ("", fake::ErrorOutput());
+    EXPECT_EQ(Texts{}, StateChangingCalls());
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(CheckTest, ReportIsPlainAsciiInCrLfLines)
+{
+    sim::AddVolume("\\Device\\Harddisk\xE9Volume2", 'D', 0);
+    fake::AddAccount("S-1-5-21-1-2-3-1001", "KIOSK", "\xE3\x81\x82", 1);
+    fake::AddFolder("C:\\Tovrin").owner = "S-1-5-21-1-2-3-1001";
+    Run();
+    for (size_t i = 0; i < output.size(); ++i) {
+        unsigned char c = (unsigned char)output[i];
+        ASSERT_TRUE((c >= 0x20 && c < 0x7F) || (c == '\r' && output[i + 1] == '\n') ||
+                    (c == '\n' && i > 0 && output[i - 1] == '\r'))
+            << "byte " << (int)c << " at " << i << " in:\n"
+            << output;
+    }
+    // A name that is not plain ASCII is given by its SID.
+    EXPECT_NE(std::string::npos, Line("access.folder").value.find("S-1-5-21-1-2-3-1001 (owner)"));
+}
+
+struct UsageCase {
+    const char *commandLine;
+};
+
+TEST_F(CheckTest, AnythingButAPathOrWatchIsAUsageError)
+{
+    const UsageCase cases[] = {
+        {"tovrin-check.exe /x"},
+        {"tovrin-check.exe -h"},
+        {"tovrin-check.exe /?"},
+        {"tovrin-check.exe a b"},
+        {"tovrin-check.exe /watch a b"},
+        {"tovrin-check.exe /watch /x"},
+        {"tovrin-check.exe C:\\t.exe /watch"},
+    };
+    for (const UsageCase &c : cases) {
+        Install();
+        EXPECT_EQ(EXIT_USAGE, Run(c.commandLine)) << c.commandLine;
+        EXPECT_EQ("", output) << c.commandLine;
+        EXPECT_EQ("usage: tovrin-check.exe [PATH] | tovrin-check.exe /watch [PATH]\r\n",
+                  fake::ErrorOutput())
+            << c.commandLine;
+        EXPECT_TRUE(NothingLeft()) << c.commandLine;
+    }
+}
+
+TEST_F(CheckTest, RenamedWatchdogReadsItsOwnProfileAndProcessName)
+{
+    fake::AddFile("C:\\Kiosk\\guard.exe", PeHeader(0x14C));
+    fake::AddFolder("C:\\Kiosk");
+    fake::SetProfile("C:\\Kiosk\\guard.ini", "[TOVRIN]\nlimit=5\n");
+    fake::SetCurrentFolder("C:\\Kiosk");
+    fake::AddProcess(77, "GUARD.EXE");
+    Run("\"C:\\Tovrin\\tovrin-check.exe\" guard.exe");
+    EXPECT_EQ("C:\\Kiosk\\guard.exe, x86", Line("watchdog").value);
+    EXPECT_EQ("C:\\Kiosk\\guard.ini", Line("profile").value);
+    EXPECT_EQ("5 MiB", Line("limit").value);
+    EXPECT_EQ("12.0 MiB, at or above the limit of 5 MiB: the watchdog writes back at its first "
+              "poll",
+              Line("total").value);
+    EXPECT_EQ("guard.exe is running, process id 77", Line("running").value);
+}
+
+struct FileCase {
+    const char *what;
+    std::function<void()> arrange;
+    const char *commandLine;
+    const char *level;
+    const char *value;
+    int exitCode;
+};
+
+TEST_F(CheckTest, WatchdogFileFindings)
+{
+    const std::string longPath = "C:\\" + std::string(300, 'x') + "\\tovrin.exe";
+    const FileCase cases[] = {
+        {"missing", [] {}, "c.exe C:\\Nowhere\\tovrin.exe", "PROBLEM",
+         "C:\\Nowhere\\tovrin.exe: not found; give the watchdog's path: tovrin-check.exe PATH",
+         EXIT_NOT_READY},
+        {"a folder", [] { fake::AddFolder("C:\\Tovrin\\sub"); }, "c.exe C:\\Tovrin\\sub", "PROBLEM",
+         "C:\\Tovrin\\sub: a folder, not the watchdog's executable", EXIT_NOT_READY},
+        {"not an executable", [] { fake::AddFile("C:\\Tovrin\\notes.exe", "hello"); },
+         "c.exe C:\\Tovrin\\notes.exe", "PROBLEM",
+         "C:\\Tovrin\\notes.exe: not a Windows executable", EXIT_NOT_READY},
+        {"another machine", [] { fake::AddFile("C:\\Tovrin\\arm.exe", PeHeader(0x1C4)); },
+         "c.exe C:\\Tovrin\\arm.exe", "PROBLEM",
+         "C:\\Tovrin\\arm.exe: built for neither x86 nor x64", EXIT_NOT_READY},
+        {"unreadable", [] { fake::AddFile(WatchdogPath, PeHeader(0x14C)).openError = 32; }, "c.exe",
+         "PROBLEM", "C:\\Tovrin\\tovrin.exe: cannot be read (error 32)", EXIT_NOT_READY},
+        {"x64 on 32-bit Windows", [] { fake::AddFile(WatchdogPath, PeHeader(0x8664)); }, "c.exe",
+         "PROBLEM",
+         "C:\\Tovrin\\tovrin.exe, x64: 32-bit Windows cannot start it; use x86\\tovrin.exe",
+         EXIT_NOT_READY},
+        {"x86 on 64-bit Windows", [] { fake::SetWow64(true, true); }, "c.exe", "WARNING",
+         "C:\\Tovrin\\tovrin.exe, x86: 64-bit Windows runs it as 32-bit; x64\\tovrin.exe suits "
+         "this system",
+         EXIT_WARNINGS},
+        {"x64 on 64-bit Windows",
+         [] {
+             fake::SetOwnMachine(0x8664);
+             fake::AddFile(WatchdogPath, PeHeader(0x8664));
+         },
+         "c.exe", "ok", "C:\\Tovrin\\tovrin.exe, x64", EXIT_READY},
+    };
+    for (const FileCase &c : cases) {
+        Install();
+        c.arrange();
+        EXPECT_EQ(c.exitCode, Run(c.commandLine)) << c.what << ":\n" << output;
+        ReportLine line = Line("watchdog");
+        EXPECT_EQ(c.level, line.level) << c.what;
+        EXPECT_EQ(c.value, line.value) << c.what;
+        EXPECT_EQ(Texts{}, StateChangingCalls()) << c.what;
+        EXPECT_TRUE(NothingLeft()) << c.what;
+    }
+}
+
+TEST_F(CheckTest, PathLongerThanWindowsAllowsEndsTheReport)
+{
+    const std::string paths[] = {
+        "C:\\" + std::string(300, 'x') + "\\tovrin.exe", // cut by the command line's reader
+        "C:\\" + std::string(257, 'x'),                  // fits it, but no full path does
+    };
+    for (const std::string &path : paths) {
+        Install();
+        EXPECT_EQ(EXIT_NOT_READY, Run("c.exe \"" + path + "\""));
+        EXPECT_EQ(
+            "PROBLEM watchdog        the path is longer than Windows allows (259 characters)\r\n"
+            "verdict: not ready (1 problem, 0 warnings)\r\n",
+            output);
+        EXPECT_TRUE(NothingLeft());
+    }
+}
+
+TEST_F(CheckTest, SystemIsDescribed)
+{
+    fake::SetVersion(6, 1, 7601, "Service Pack 1");
+    fake::SetOwnMachine(0x8664);
+    fake::AddFile(WatchdogPath, PeHeader(0x8664));
+    Run();
+    EXPECT_EQ("Windows 6.1 build 7601 Service Pack 1, 64-bit", Line("system").value);
+
+    // XP before SP2 has no IsWow64Process: a 32-bit system all the same.
+    fake::Reset();
+    SetUp();
+    fake::SetWow64(false, false);
+    fake::SetVersion(5, 1, 2600, "");
+    Run();
+    EXPECT_EQ("Windows 5.1 build 2600, 32-bit", Line("system").value);
+    EXPECT_FALSE(Has("check.arch"));
+}
+
+TEST_F(CheckTest, CheckOfAnotherArchitectureSaysWhichToRun)
+{
+    fake::SetOwnMachine(0x8664);
+    EXPECT_EQ(EXIT_WARNINGS, Run());
+    EXPECT_EQ("WARNING", Line("check.arch").level);
+    EXPECT_EQ("this is the x64 check: run x86\\tovrin-check.exe to see the watchdog's library",
+              Line("check.arch").value);
+}
+
+struct ProfileCase {
+    const char *what;
+    const char *contents; // null: no profile
+    Texts notOk;
+    const char *value; // profile.value; null when not printed
+    const char *limit;
+};
+
+TEST_F(CheckTest, ProfileFindings)
+{
+    const ProfileCase cases[] = {
+        {"missing", nullptr, {"WARNING profile"}, nullptr, "128 MiB (default)"},
+        {"no section",
+         "[OTHER]\nlimit=5\n",
+         {"WARNING profile.value"},
+         "limit=128: no [TOVRIN] section, so the watchdog uses the default",
+         "128 MiB"},
+        {"no key",
+         "[TOVRIN]\nlimits=5\n",
+         {"WARNING profile.value"},
+         "limit=128: no limit key in [TOVRIN], so the watchdog uses the default",
+         "128 MiB"},
+        {"names in other case", "[tovrin]\nLIMIT=64\n", {}, "limit=64", "64 MiB"},
+        {"spaced with a unit", "[TOVRIN]\nlimit= 64MB\n", {}, "limit=64MB", "64 MiB"},
+        {"zero",
+         "[TOVRIN]\nlimit=0\n",
+         {"WARNING limit", "WARNING total"},
+         "limit=0",
+         "0 MiB: 0 or below, so the watchdog writes back at its first poll after every start"},
+        {"negative",
+         "[TOVRIN]\nlimit=-5\n",
+         {"WARNING limit", "WARNING total"},
+         "limit=-5",
+         "-5 MiB: 0 or below, so the watchdog writes back at its first poll after every start"},
+        {"no digits",
+         "[TOVRIN]\nlimit=abc\n",
+         {"WARNING limit", "WARNING total"},
+         "limit=abc",
+         "0 MiB: the value has no digits, so the watchdog writes back at its first poll after "
+         "every start"},
+        // Windows' profile read does not know the mark: the header is lost.
+        {"UTF-8 mark before the header",
+         "\xEF\xBB\xBF[TOVRIN]\r\nlimit=64\r\n",
+         {"PROBLEM profile.bom", "WARNING profile.value"},
+         "limit=128: no [TOVRIN] section, so the watchdog uses the default",
+         "128 MiB"},
+        {"UTF-8 mark and blanks before the header",
+         "\xEF\xBB\xBF [ TOVRIN ]\nlimit=64\n",
+         {"PROBLEM profile.bom", "WARNING profile.value"},
+         "limit=128: no [TOVRIN] section, so the watchdog uses the default",
+         "128 MiB"},
+        {"UTF-8 mark before another section",
+         "\xEF\xBB\xBF[OTHER]\r\n[TOVRIN]\r\nlimit=64\r\n",
+         {},
+         "limit=64",
+         "64 MiB"},
+        {"UTF-8 mark before a comment",
+         "\xEF\xBB\xBF; Tovrin\r\n[TOVRIN]\r\nlimit=64\r\n",
+         {},
+         "limit=64",
+         "64 MiB"},
+    };
+    for (const ProfileCase &c : cases) {
+        Install(c.contents);
+        Run();
+        EXPECT_EQ(c.notOk, NotOk()) << c.what << ":\n" << output;
+        if (c.value != nullptr) {
+            EXPECT_EQ(c.value, Line("profile.value").value) << c.what;
+        } else {
+            EXPECT_FALSE(Has("profile.value")) << c.what;
+        }
+        EXPECT_EQ(c.limit, Line("limit").value) << c.what;
+    }
+}
+
+TEST_F(CheckTest, MissingProfileSaysWhereItBelongs)
+{
+    Install(nullptr);
+    EXPECT_EQ(EXIT_WARNINGS, Run());
+    EXPECT_EQ(
+        "C:\\Tovrin\\tovrin.ini: missing; the watchdog uses 128 MiB. Put the profile beside it, "
+        "named like the executable",
+        Line("profile").value);
+    EXPECT_FALSE(Has("access.profile"));
+}
+
+TEST_F(CheckTest, UnreadableProfileIsAWarning)
+{
+    fake::AddFile(ProfilePath, DefaultProfile).openError = 5;
+    EXPECT_EQ(EXIT_WARNINGS, Run());
+    EXPECT_EQ("WARNING", Line("profile").level);
+    EXPECT_EQ("C:\\Tovrin\\tovrin.ini: cannot be read (error 5); the watchdog uses 128 MiB if it "
+              "cannot either",
+              Line("profile").value);
+    EXPECT_TRUE(NothingLeft());
+}
+
+// ---- the library ----
+
+TEST_F(CheckTest, LibraryMissingEverywhere)
+{
+    fake::Reset();
+    Install();
+    fake::AddLibrary("C:\\WINDOWS\\system32\\other.dll", {});
+    fake::SetSystemDirectory("C:\\WINNT\\system32");
+    EXPECT_EQ(EXIT_NOT_READY, Run());
+    EXPECT_EQ("no EWFAPI.dll beside the watchdog or in C:\\WINNT\\system32: the write filter "
+              "library is missing and the watchdog cannot start",
+              Line("library").value);
+    EXPECT_FALSE(Has("volumes"));
+    EXPECT_FALSE(Has("total"));
+    EXPECT_TRUE(Has("access.folder")) << "the rest of the report still runs";
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(CheckTest, CopyBesideTheWatchdogIsLookedAtButNeverRun)
+{
+    fake::AddLibrary("C:\\Tovrin\\EWFAPI.dll", {"EwfMgrOpenProtected"});
+    EXPECT_EQ(EXIT_NOT_READY, Run());
+    EXPECT_EQ("C:\\Tovrin\\EWFAPI.dll: a copy beside the watchdog, loaded instead of the system's; "
+              "delete it",
+              Line("library").value);
+    // The copy's exports are what the watchdog would get.
+    Texts calls;
+    for (const ReportLine &line : Findings()) {
+        if (line.key == "library.calls") {
+            calls.push_back(line.value.substr(0, line.value.find(' ')));
+        }
+    }
+    EXPECT_EQ(9u, calls.size()) << output;
+    EXPECT_EQ("volumes read through " + SystemLibrary, Line("library.read").value);
+    EXPECT_EQ(Texts({"LoadLibraryExA(\"C:\\Tovrin\\EWFAPI.dll\", 0x1) -> module",
+                     "LoadLibraryExA(\"" + SystemLibrary + "\", 0x0) -> module"}),
+              fake::CallTexts({"LoadLibraryExA"}))
+        << "loaded for its exports alone, then the system's read the volumes";
+    EXPECT_TRUE(Has("volume.C"));
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(CheckTest, CopyBesideWithoutASystemLibraryStopsThere)
+{
+    fake::Reset();
+    Install();
+    fake::SetSystemDirectory("C:\\WINNT\\system32");
+    fake::AddLibrary("C:\\Tovrin\\EWFAPI.dll", fake::EwfExports());
+    EXPECT_EQ(EXIT_NOT_READY, Run());
+    EXPECT_EQ("PROBLEM", Line("library").level);
+    EXPECT_FALSE(Has("volumes"));
+    EXPECT_EQ(Texts{}, fake::CallTexts({"EwfMgrGetProtectedVolumeList"}));
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(CheckTest, EveryMissingCallIsNamed)
+{
+    std::vector<std::string> exports = fake::EwfExports();
+    exports.erase(exports.begin() + 1); // EwfMgrCommitAndDisableLive
+    exports.erase(exports.begin() + 1); // EwfMgrEnable
+    fake::AddLibrary(SystemLibrary, exports);
+    EXPECT_EQ(EXIT_NOT_READY, Run());
+    EXPECT_EQ(Texts({"PROBLEM library.calls", "PROBLEM library.calls"}), NotOk());
+    EXPECT_NE(std::string::npos,
+              output.find("EwfMgrCommitAndDisableLive is missing: Windows will refuse to start "
+                          "the watchdog (XP Embedded needs SP2 and Feature Pack 2007)"));
+    EXPECT_NE(std::string::npos, output.find("EwfMgrEnable is missing"));
+    EXPECT_TRUE(Has("volume.C")) << "the calls that are there still read the volumes";
+}
+
+TEST_F(CheckTest, LibraryThatCannotBeLoaded)
+{
+    fake::Fail("LoadLibraryExA", 193);
+    EXPECT_EQ(EXIT_NOT_READY, Run());
+    EXPECT_EQ(SystemLibrary + ": cannot be loaded (error 193)", Line("library").value);
+    EXPECT_FALSE(Has("volumes"));
+}
+
+TEST(CheckLibrary, LooksUpExactlyTheWatchdogsImports)
+{
+    std::ifstream list(TOVRIN_SOURCE_DIR "/windows/allowed-imports.txt");
+    ASSERT_TRUE(list.good());
+    std::vector<std::string> imported;
+    std::string dll, call;
+    while (list >> dll) {
+        if (dll[0] == '#') {
+            std::getline(list, call);
+            continue;
+        }
+        list >> call;
+        if (dll == "EWFAPI.dll") {
+            imported.push_back(call);
+        }
+    }
+    EXPECT_EQ(imported,
+              std::vector<std::string>(WatchdogEwfCalls, WatchdogEwfCalls + EWFAPI_CALL_COUNT));
+}
+
+// ---- the volumes and the total ----
+
+TEST_F(CheckTest, ListRequestDeniedSaysToElevate)
+{
+    fake::Fail("EwfMgrGetProtectedVolumeList", 5);
+    EXPECT_EQ(EXIT_NOT_READY, Run());
+    EXPECT_EQ(Texts{"PROBLEM volumes"}, NotOk());
+    EXPECT_EQ("access denied: run the check elevated; the watchdog must be started elevated too, "
+              "or it measures 0",
+              Line("volumes").value);
+    EXPECT_FALSE(Has("total"));
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(CheckTest, ListRequestFailingOtherwiseNamesTheCall)
+{
+    fake::Fail("EwfMgrGetProtectedVolumeList", 31);
+    EXPECT_EQ(EXIT_NOT_READY, Run());
+    EXPECT_EQ("EwfMgrGetProtectedVolumeList failed (error 31): the watchdog measures 0",
+              Line("volumes").value);
+}
+
+TEST_F(CheckTest, NoProtectedVolume)
+{
+    sim::ResetWorld();
+    EXPECT_EQ(EXIT_NOT_READY, Run());
+    EXPECT_EQ("no protected volume: the write filter protects nothing", Line("volumes").value);
+    EXPECT_FALSE(Has("total"));
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(CheckTest, EachVolumeWithTheWriteFiltersWords)
+{
+    sim::Volume &disk = sim::AddVolume("\\Device\\HarddiskVolume2", 'D', 5 * MiB);
+    disk.type = EWF_DISK;
+    sim::Volume &off = sim::AddVolume("\\Device\\HarddiskVolume3", 'E', 0);
+    off.state = EWF_DISABLED;
+    off.bootCommand = EWF_ENABLE;
+    sim::Volume &reg = sim::AddVolume("\\Device\\HarddiskVolume4", 'F', 1536 * 1024);
+    reg.type = EWF_RAM_REG;
+    reg.bootCommand = EWF_COMMIT;
+    EXPECT_EQ(EXIT_NOT_READY, Run());
+    EXPECT_EQ("4 protected volumes", Line("volumes").value);
+    EXPECT_EQ("PROBLEM", Line("volume.D").level);
+    EXPECT_EQ("\\Device\\HarddiskVolume2 disk enabled boot=none: a disk overlay; the watchdog "
+              "needs RAM overlays",
+              Line("volume.D").value);
+    EXPECT_EQ("note", Line("volume.E").level);
+    EXPECT_EQ("\\Device\\HarddiskVolume3 RAM disabled boot=enable data=0.0 MiB: protection is off, "
+              "nothing is held in RAM for it",
+              Line("volume.E").value);
+    EXPECT_EQ("ok", Line("volume.F").level);
+    EXPECT_EQ("\\Device\\HarddiskVolume4 RAM-REG enabled boot=commit data=1.5 MiB",
+              Line("volume.F").value);
+    // The watchdog adds the disk's field too: the check says what it sees.
+    EXPECT_EQ("18.5 MiB, below the limit of 128 MiB", Line("total").value);
+    EXPECT_FALSE(Has("volumes.zero"));
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(CheckTest, EveryRamOverlayAtZeroPointsAtTheHotfix)
+{
+    sim::ResetWorld();
+    sim::AddVolume("\\Device\\HarddiskVolume1", 'C', 0);
+    sim::AddVolume("\\Device\\HarddiskVolume2", 'D', 7 * MiB).state = EWF_DISABLED;
+    EXPECT_EQ(EXIT_READY, Run()) << "a note is no warning";
+    EXPECT_EQ("note", Line("volumes.zero").level);
+    EXPECT_NE(std::string::npos, Line("volumes.zero").value.find("KB823025"));
+
+    Install();
+    Run();
+    EXPECT_FALSE(Has("volumes.zero")) << "12 MiB held";
+}
+
+struct VolumeFailureCase {
+    const char *api;
+    const char *line;
+    const char *total;
+    size_t handlesLeft;
+};
+
+TEST_F(CheckTest, OneFailingCallIsReportedAndTheOthersStillShown)
+{
+    const VolumeFailureCase cases[] = {
+        {"EwfMgrGetDriveLetterFromVolumeName",
+         "PROBLEM volume.?        \\Device\\HarddiskVolume2 EwfMgrGetDriveLetterFromVolumeName "
+         "failed "
+         "(error 5): the watchdog's measurement stops here",
+         "12.0", 0},
+        {"EwfMgrOpenProtected",
+         "PROBLEM volume.D        \\Device\\HarddiskVolume2 "
+         "EwfMgrOpenProtected failed (error 5): the watchdog's measurement "
+         "stops here",
+         "12.0", 0},
+        {"EwfMgrGetProtectedVolumeConfig",
+         "PROBLEM volume.D        \\Device\\HarddiskVolume2 EwfMgrGetProtectedVolumeConfig failed "
+         "(error 5): the watchdog's measurement stops here",
+         "12.0", 0},
+        // The watchdog adds a volume before it closes it; a close that fails
+        // leaves the handle with the write filter, here twice for the two
+        // walks and once more for the clean-up that tries again.
+        {"EwfMgrClose",
+         "PROBLEM volume.D        \\Device\\HarddiskVolume2 EwfMgrClose failed (error "
+         "5): the watchdog's measurement stops here",
+         "15.0", 2},
+    };
+    for (const VolumeFailureCase &c : cases) {
+        Install();
+        sim::AddVolume("\\Device\\HarddiskVolume2", 'D', 3 * MiB);
+        sim::AddVolume("\\Device\\HarddiskVolume3", 'E', 4 * MiB);
+        fake::Fail(c.api, 5, "\\Device\\HarddiskVolume2");
+        EXPECT_EQ(EXIT_NOT_READY, Run()) << c.api;
+        EXPECT_NE(std::string::npos, output.find(std::string(c.line) + "\r\n")) << c.api << ":\n"
+                                                                                << output;
+        EXPECT_TRUE(Has("volume.E")) << c.api;
+        // As far as the watchdog's own walk gets.
+        EXPECT_EQ(std::string(c.total) +
+                      " MiB (the measurement stopped at error 5, as the watchdog's does), below "
+                      "the limit of 128 MiB",
+                  Line("total").value)
+            << c.api;
+        fake::Outstanding left = fake::Left();
+        EXPECT_EQ(0u, left.lists + left.entries + left.records + left.libraries) << c.api;
+        EXPECT_EQ(c.handlesLeft, left.volumeHandles) << c.api;
+    }
+}
+
+struct TotalCase {
+    LONGLONG bytes;
+    const char *limit;
+    const char *level;
+    const char *value;
+};
+
+TEST_F(CheckTest, TotalIsComparedAsTheWatchdogComparesIt)
+{
+    const TotalCase cases[] = {
+        {134217727, "128", "ok", "128.0 MiB, below the limit of 128 MiB"},
+        {134217728, "128", "WARNING",
+         "128.0 MiB, at or above the limit of 128 MiB: the watchdog writes back at its first poll"},
+        {0, "0", "WARNING",
+         "0.0 MiB, at or above the limit of 0 MiB: the watchdog writes back at its first poll"},
+        {100 * 1048576 + 52429, "100", "WARNING",
+         "100.1 MiB, at or above the limit of 100 MiB: the watchdog writes back at its first poll"},
+    };
+    for (const TotalCase &c : cases) {
+        std::string profile = std::string("[TOVRIN]\nlimit=") + c.limit + "\n";
+        Install(profile.c_str());
+        sim::ResetWorld();
+        sim::AddVolume("\\Device\\HarddiskVolume1", 'C', c.bytes);
+        Run();
+        EXPECT_EQ(c.level, Line("total").level) << c.bytes;
+        EXPECT_EQ(c.value, Line("total").value) << c.bytes;
+        TotalRamDataSize = c.bytes;
+        EXPECT_EQ(std::string(c.level) == "WARNING", LimitReached(c.bytes, atoi(c.limit)) != 0);
+    }
+}
+
+// ---- who sees the warning, and whether it runs ----
+
+struct ReplyCase {
+    std::vector<std::pair<const char *, DWORD>> values;
+    const char *level;
+    const char *value;
+};
+
+TEST_F(CheckTest, MessageBoxDefaultReply)
+{
+    const char *key = "System\\CurrentControlSet\\Control\\Error Message Instrument";
+    const ReplyCase cases[] = {
+        {{}, "ok", "message boxes are shown to the user"},
+        {{{"EnableDefaultReply", 0}, {"EnableLogging", 1}},
+         "ok",
+         "message boxes are shown to the user"},
+        {{{"EnableDefaultReply", 1}},
+         "WARNING",
+         "Message Box Default Reply is on (EnableDefaultReply=1): the user will never see the "
+         "warning; nor is its text logged"},
+        {{{"EnableDefaultReply", 1}, {"EnableLogging", 1}},
+         "WARNING",
+         "Message Box Default Reply is on (EnableDefaultReply=1): the user will never see the "
+         "warning; its text goes to the event log"},
+    };
+    for (const ReplyCase &c : cases) {
+        Install();
+        for (const auto &value : c.values) {
+            fake::SetRegistryDword(key, value.first, value.second);
+        }
+        Run();
+        EXPECT_EQ(c.level, Line("warning").level) << c.value;
+        EXPECT_EQ(c.value, Line("warning").value);
+        EXPECT_TRUE(NothingLeft()) << "the key is opened to read, and closed";
+    }
+}
+
+TEST_F(CheckTest, RunningWatchdogs)
+{
+    fake::AddProcess(2222, "Tovrin.EXE");
+    Run();
+    EXPECT_EQ("tovrin.exe is running, process ids 1234, 2222", Line("running").value);
+
+    Install(DefaultProfile, false);
+    EXPECT_EQ(EXIT_WARNINGS, Run());
+    EXPECT_EQ(Texts{"WARNING running"}, NotOk());
+    EXPECT_EQ("tovrin.exe is not running: start it (schtasks /Run /TN Tovrin) or log on again",
+              Line("running").value);
+
+    Install();
+    fake::Fail("CreateToolhelp32Snapshot", 8);
+    EXPECT_EQ(EXIT_WARNINGS, Run());
+    EXPECT_EQ("the process list cannot be read (error 8)", Line("running").value);
+    EXPECT_TRUE(NothingLeft());
+}
+
+} // namespace

@@ -1,0 +1,156 @@
+// The live view: a line every 2 s of virtual time, and the summary when the
+// console's Ctrl+C or close arrives on a thread of its own.
+#include "tests/unit/check_fixture.h"
+
+namespace
+{
+
+class WatchTest : public CheckTest
+{
+  protected:
+    // Grows C: by `perPoll` bytes at every 2 s, and presses `event` after
+    // `polls` measurements.
+    int Watch(LONGLONG perPoll, unsigned polls, DWORD event = CTRL_C_EVENT,
+              const std::string &commandLine = "tovrin-check.exe /watch")
+    {
+        unsigned measured = 0;
+        fake::OnCall([&](const std::string &api) {
+            if (api != "EwfMgrGetProtectedVolumeList") {
+                return;
+            }
+            sim::FindVolume(sim::Widen("\\Device\\HarddiskVolume1"))->ramDataSize +=
+                measured == 0 ? 0 : perPoll;
+            if (++measured == polls) {
+                EXPECT_TRUE(fake::PressCtrl(event));
+            }
+        });
+        int code = Run(commandLine);
+        fake::OnCall(nullptr);
+        return code;
+    }
+
+    std::vector<std::string> OutputLines() const
+    {
+        std::vector<std::string> lines;
+        size_t start = 0;
+        while (start < output.size()) {
+            size_t end = output.find("\r\n", start);
+            lines.push_back(output.substr(start, end - start));
+            start = end + 2;
+        }
+        return lines;
+    }
+};
+
+TEST_F(WatchTest, LineEveryTwoSecondsThenSummary)
+{
+    EXPECT_EQ(EXIT_READY, Watch(MiB, 4));
+    std::vector<std::string> expected = {
+        "watching all protected RAM overlays every 2 s; limit 128 MiB from "
+        "C:\\Tovrin\\tovrin.ini; Ctrl+C ends",
+        "10:00:00  total 12.0 MiB  change +0.0 MiB  growth -  limit 128 MiB",
+        "10:00:02  total 13.0 MiB  change +1.0 MiB  growth 1800.0 MiB/h  limit 128 MiB",
+        "10:00:04  total 14.0 MiB  change +2.0 MiB  growth 1800.0 MiB/h  limit 128 MiB",
+        "10:00:06  total 15.0 MiB  change +3.0 MiB  growth 1800.0 MiB/h  limit 128 MiB",
+    };
+    std::vector<std::string> lines = OutputLines();
+    ASSERT_GE(lines.size(), expected.size() + 1) << output;
+    EXPECT_EQ(expected, std::vector<std::string>(lines.begin(), lines.begin() + 5));
+    // Stopped within the wait after the fourth line: 6 s and a step or two.
+    EXPECT_EQ("summary: 6 s, peak 15.0 MiB, mean growth 1800.0 MiB/h, 0.1 h left until the "
+              "limit of 128 MiB at that rate",
+              lines.back());
+    EXPECT_EQ(6u, lines.size());
+    EXPECT_EQ(std::vector<std::string>{}, StateChangingCalls());
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(WatchTest, ClosingTheConsoleGivesTheSummaryToo)
+{
+    EXPECT_EQ(EXIT_READY, Watch(0, 2, CTRL_CLOSE_EVENT));
+    EXPECT_EQ("summary: 2 s, peak 12.0 MiB, mean growth 0.0 MiB/h, not growing",
+              OutputLines().back());
+}
+
+TEST_F(WatchTest, ShrinkingOverlayAndPeak)
+{
+    EXPECT_EQ(EXIT_READY, Watch(-4 * MiB, 3));
+    std::vector<std::string> lines = OutputLines();
+    EXPECT_EQ("10:00:04  total 4.0 MiB  change -8.0 MiB  growth -7200.0 MiB/h  limit 128 MiB",
+              lines[3]);
+    EXPECT_EQ("summary: 4 s, peak 12.0 MiB, mean growth -7200.0 MiB/h, not growing", lines.back());
+}
+
+TEST_F(WatchTest, LimitAlreadyReached)
+{
+    Install("[TOVRIN]\nlimit=10\n");
+    EXPECT_EQ(EXIT_READY, Watch(MiB, 2));
+    EXPECT_EQ("summary: 2 s, peak 13.0 MiB, mean growth 1800.0 MiB/h, the limit is reached "
+              "already",
+              OutputLines().back());
+}
+
+TEST_F(WatchTest, StoppedBeforeTheSecondMeasurement)
+{
+    EXPECT_EQ(EXIT_READY, Watch(MiB, 1));
+    EXPECT_EQ("summary: 0 s, peak 12.0 MiB, too short to tell the growth", OutputLines().back());
+}
+
+TEST_F(WatchTest, TickCountWrapsWithoutHarm)
+{
+    fake::SetTickBase(0xFFFFF000u);
+    EXPECT_EQ(EXIT_READY, Watch(MiB, 4));
+    EXPECT_EQ("summary: 6 s, peak 15.0 MiB, mean growth 1800.0 MiB/h, 0.1 h left until the "
+              "limit of 128 MiB at that rate",
+              OutputLines().back());
+}
+
+TEST_F(WatchTest, SlowGrowthGivesHoursLeft)
+{
+    // 4 KiB every 2 s: 7.03 MiB/h, and 115.96 MiB to go.
+    EXPECT_EQ(EXIT_READY, Watch(4096, 11));
+    EXPECT_EQ("summary: 20 s, peak 12.0 MiB, mean growth 7.0 MiB/h, 16.5 h left until the limit "
+              "of 128 MiB at that rate",
+              OutputLines().back());
+}
+
+TEST_F(WatchTest, MeasurementFailingLaterIsShownAndWatchingGoesOn)
+{
+    fake::Fail("EwfMgrOpenProtected", 21, "", 2);
+    EXPECT_EQ(EXIT_READY, Watch(MiB, 3));
+    std::vector<std::string> lines = OutputLines();
+    EXPECT_EQ("10:00:02  measurement failed (error 21)", lines[2]);
+    EXPECT_EQ("10:00:04  total 14.0 MiB  change +2.0 MiB  growth 1800.0 MiB/h  limit 128 MiB",
+              lines[3]);
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(WatchTest, DeniedAtOnceEndsIt)
+{
+    fake::Fail("EwfMgrGetProtectedVolumeList", 5);
+    EXPECT_EQ(EXIT_NOT_READY, Run("tovrin-check.exe /watch"));
+    EXPECT_EQ("PROBLEM", Line("volumes").level);
+    EXPECT_EQ("access denied: run the check elevated", Line("volumes").value);
+    EXPECT_EQ(std::string::npos, output.find("summary"));
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(WatchTest, NoLibraryEndsIt)
+{
+    fake::SetSystemDirectory("C:\\WINNT\\system32");
+    EXPECT_EQ(EXIT_NOT_READY, Run("tovrin-check.exe /WATCH"));
+    EXPECT_EQ("PROBLEM", Line("library").level);
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(WatchTest, WatchdogElsewhereGivesItsLimit)
+{
+    fake::AddFile("D:\\Guard\\guard.exe", PeHeader(0x14C));
+    fake::SetProfile("D:\\Guard\\guard.ini", "[TOVRIN]\nlimit=64\n");
+    EXPECT_EQ(EXIT_READY, Watch(MiB, 1, CTRL_C_EVENT, "c.exe /watch D:\\Guard\\guard.exe"));
+    EXPECT_EQ("watching all protected RAM overlays every 2 s; limit 64 MiB from "
+              "D:\\Guard\\guard.ini; Ctrl+C ends",
+              OutputLines()[0]);
+}
+
+} // namespace
