@@ -69,7 +69,7 @@ static void AppendSid(Text *text, const void *sid)
         (DWORD)bytes[4] << 24 | (DWORD)bytes[5] << 16 | (DWORD)bytes[6] << 8 | bytes[7];
     Format(text, "S-%u-%u", (DWORD)bytes[0], authority);
     for (DWORD i = 0; i < bytes[1]; ++i) {
-        const BYTE *part = bytes + 8 + 4 * i;
+        const BYTE *part = bytes + 8 + 4 * (size_t)i;
         Format(text, "-%u",
                (DWORD)part[0] | (DWORD)part[1] << 8 | (DWORD)part[2] << 16 | (DWORD)part[3] << 24);
     }
@@ -168,22 +168,15 @@ static void AddWho(Text *who, Level *level, const void *sid, BOOL owner)
     if (owner) {
         Append(who, " (owner)");
     }
-    Level raised;
-    if (HoldsEveryUser(sid)) {
-        raised = LevelProblem;
-    } else if (named && use == SidTypeUser) {
-        if (IsAdministrator(sid)) {
-            Append(who, " (an administrator)");
-            raised = LevelOk;
-        } else {
-            raised = LevelWarning;
-        }
-    } else if (named &&
-               (use == SidTypeGroup || use == SidTypeAlias || use == SidTypeWellKnownGroup)) {
-        // A group other than the two: it can hold anyone.
-        raised = LevelProblem;
-    } else {
-        raised = LevelWarning;
+    // A group other than the two can hold anyone; an account, or what cannot
+    // be named, is one who may be trusted or not.
+    BOOL group =
+        HoldsEveryUser(sid) ||
+        (named && (use == SidTypeGroup || use == SidTypeAlias || use == SidTypeWellKnownGroup));
+    Level raised = group ? LevelProblem : LevelWarning;
+    if (named && use == SidTypeUser && IsAdministrator(sid)) {
+        Append(who, " (an administrator)");
+        raised = LevelOk;
     }
     if (raised > *level) {
         *level = raised;
