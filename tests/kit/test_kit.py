@@ -1,0 +1,308 @@
+"""The operator's kit (tools/release.sh) made from temporary trees with small
+fixture executables and guides. From the repository's root:
+
+    python3 -m unittest discover -s tests/kit -v
+"""
+
+import hashlib
+import os
+import re
+import shutil
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+sys.dont_write_bytecode = True
+sys.path.insert(0, str(ROOT / "tools"))
+import kit  # noqa: E402
+
+EXECUTABLES = ["x86/tovrin.exe", "x86/tovrin-check.exe", "x64/tovrin.exe", "x64/tovrin-check.exe"]
+PAYLOAD = EXECUTABLES + ["tovrin.ini", "README.txt", "README-ja.txt"]
+ENTRIES = PAYLOAD + ["SHA256SUMS", "SHA1SUMS"]
+TEXTS = ["tovrin.ini", "README.txt", "README-ja.txt", "SHA256SUMS", "SHA1SUMS"]
+
+GUIDE_EN = "# Tovrin\n\nCopy tovrin.exe and tovrin.ini into C:\\Tovrin\\.\r\n\n    limit=128\n"
+# NEC and IBM extensions (circled digit, the ladder-hashigo taka) are in code
+# page 932 but not in plain Shift_JIS; half-width kana take one byte.
+GUIDE_JA = "# Tovrin 案内\n\nオーバーレイが一杯になると書き戻します。\n①設定は髙橋さんへ。ｶﾅ\n"
+
+
+def executable(name):
+    """Bytes that a text conversion would change: CR, LF, CRLF and NUL."""
+    return b"MZ\r\n\n\r\x00" + hashlib.sha256(name.encode()).digest() * 40
+
+
+CMAKELISTS = "cmake_minimum_required(VERSION 3.20)\nproject(tovrin VERSION 1.0.0 LANGUAGES CXX)\n"
+
+
+def make_tree(base, cmakelists=CMAKELISTS, guide_en=GUIDE_EN, guide_ja=GUIDE_JA):
+    """A source tree with its dist/ beside the docs; returns (source, dist)."""
+    source = Path(base) / "src"
+    dist = source / "dist"
+    (source / "docs").mkdir(parents=True)
+    (source / "windows").mkdir()
+    (source / "CMakeLists.txt").write_text(cmakelists)
+    shutil.copyfile(ROOT / "windows" / "tovrin.ini", source / "windows" / "tovrin.ini")
+    for name, text in (("guide.en.md", guide_en), ("guide.ja.md", guide_ja)):
+        path = source / "docs" / name
+        path.write_bytes(text if isinstance(text, bytes) else text.encode("utf-8"))
+    for name in EXECUTABLES:
+        (dist / name).parent.mkdir(parents=True, exist_ok=True)
+        (dist / name).write_bytes(executable(name))
+    return source, dist
+
+
+def release(source, dist, *args, umask=None, env=None, cwd=None):
+    command = ["bash", str(ROOT / "tools" / "release.sh"), "--source", str(source), "--dist", str(dist), *args]
+    return subprocess.run(command, capture_output=True, text=True, cwd=cwd or ROOT, env=env,
+                          preexec_fn=(lambda: os.umask(umask)) if umask is not None else None)
+
+
+def crlf(text):
+    return text.replace("\r\n", "\n").replace("\n", "\r\n")
+
+
+class TempCase(unittest.TestCase):
+    def temp(self):
+        directory = tempfile.mkdtemp(prefix="tovrin-kit-")
+        self.addCleanup(shutil.rmtree, directory)
+        return Path(directory)
+
+
+class Archive(TempCase):
+    """One kit, looked at entry by entry."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.base = Path(tempfile.mkdtemp(prefix="tovrin-kit-"))
+        cls.addClassCleanup(shutil.rmtree, cls.base)
+        cls.source, cls.dist = make_tree(cls.base)
+        cls.out = cls.base / "kit.zip"
+        cls.run_ = release(cls.source, cls.dist, "--out", str(cls.out))
+        if cls.run_.returncode != 0:
+            raise AssertionError(cls.run_.stderr)
+        cls.data = cls.out.read_bytes()
+        with zipfile.ZipFile(cls.out) as archive:
+            cls.infos = archive.infolist()
+            cls.comment = archive.comment
+            cls.files = {info.filename: archive.read(info) for info in cls.infos}
+
+    def test_entries_are_the_kit_in_its_order(self):
+        self.assertEqual([info.filename for info in self.infos], ENTRIES)
+
+    def test_headers_carry_nothing_that_varies(self):
+        self.assertEqual(self.comment, b"")
+        for info in self.infos:
+            with self.subTest(entry=info.filename):
+                self.assertEqual(info.date_time, kit.KIT_TIME)
+                self.assertEqual(info.create_system, 3)
+                self.assertEqual(info.external_attr, 0o100644 << 16)
+                self.assertEqual(info.compress_type, zipfile.ZIP_STORED)
+                self.assertEqual((info.extra, info.comment, info.flag_bits), (b"", b"", 0))
+                # The local header is written apart from the central one.
+                fields = struct.unpack_from("<4s5H3L2H", self.data, info.header_offset)
+                self.assertEqual(fields[0], b"PK\x03\x04")
+                year, month, day, hour, minute, second = kit.KIT_TIME
+                dos_time = hour << 11 | minute << 5 | second // 2
+                dos_date = (year - 1980) << 9 | month << 5 | day
+                self.assertEqual(fields[2:6], (0, zipfile.ZIP_STORED, dos_time, dos_date))
+                self.assertEqual(fields[10], 0, "local extra field")
+                self.assertEqual(self.data[info.header_offset + 30:][:fields[9]], info.filename.encode())
+
+    def test_nothing_of_the_machine(self):
+        for trace in (str(self.base), os.path.basename(self.base), os.environ.get("USER", ""),
+                      socket.gethostname()):
+            if len(trace) >= 4:
+                self.assertNotIn(trace.encode(), self.data)
+
+    def test_executables_byte_for_byte(self):
+        for name in EXECUTABLES:
+            with self.subTest(entry=name):
+                self.assertEqual(self.files[name], (self.dist / name).read_bytes())
+
+    def test_text_entries_end_lines_in_crlf(self):
+        for name in TEXTS:
+            with self.subTest(entry=name):
+                text = self.files[name]
+                self.assertTrue(text.endswith(b"\r\n"))
+                self.assertIsNone(re.search(rb"(?<!\r)\n|\r(?!\n)", text), "bare LF or CR")
+                self.assertFalse(text.startswith((b"\xef\xbb\xbf", b"\xff\xfe", b"\xfe\xff")), "BOM")
+
+    def test_texts_read_back_as_their_sources(self):
+        profile = (ROOT / "windows" / "tovrin.ini").read_text()
+        for name, codec, expected in (("tovrin.ini", "ascii", profile), ("README.txt", "ascii", GUIDE_EN),
+                                      ("README-ja.txt", "cp932", GUIDE_JA)):
+            with self.subTest(entry=name):
+                self.assertEqual(self.files[name].decode(codec), crlf(expected))
+
+    def test_sums_list_every_other_entry_by_path(self):
+        for name, algorithm in (("SHA256SUMS", "sha256"), ("SHA1SUMS", "sha1")):
+            with self.subTest(entry=name):
+                lines = self.files[name].decode("ascii").splitlines()
+                expected = [f"{hashlib.new(algorithm, self.files[path]).hexdigest()}  {path}"
+                            for path in sorted(PAYLOAD)]
+                self.assertEqual(lines, expected)
+
+    def test_sums_check_passes_and_fails_after_a_change(self):
+        unpacked = self.temp()
+        with zipfile.ZipFile(self.out) as archive:
+            archive.extractall(unpacked)
+        for tool, sums in (("sha256sum", "SHA256SUMS"), ("sha1sum", "SHA1SUMS")):
+            with self.subTest(tool=tool):
+                check = subprocess.run([tool, "--strict", "-c", sums], cwd=unpacked, capture_output=True, text=True)
+                self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+                self.assertEqual(check.stdout.splitlines(), [f"{path}: OK" for path in sorted(PAYLOAD)])
+        altered = unpacked / "x64" / "tovrin-check.exe"
+        altered.write_bytes(altered.read_bytes()[:-1] + b"\x01")
+        for tool, sums in (("sha256sum", "SHA256SUMS"), ("sha1sum", "SHA1SUMS")):
+            with self.subTest(tool=tool, altered=True):
+                check = subprocess.run([tool, "-c", sums], cwd=unpacked, capture_output=True, text=True)
+                self.assertNotEqual(check.returncode, 0)
+                self.assertIn("x64/tovrin-check.exe: FAILED", check.stdout.splitlines())
+                self.assertIn("x64/tovrin.exe: OK", check.stdout.splitlines())
+
+    def test_prints_each_entry_and_the_archive_hash(self):
+        lines = self.run_.stdout.splitlines()
+        self.assertEqual(len(lines), len(ENTRIES) + 1)
+        for line, name in zip(lines, ENTRIES):
+            size = f"{len(self.files[name]):,}"
+            self.assertRegex(line, rf"^{re.escape(name)} +{re.escape(size)} bytes$")
+        self.assertEqual(lines[-1], f"{hashlib.sha256(self.data).hexdigest()}  {self.out}")
+
+
+class Reproducible(TempCase):
+    def test_same_bytes_from_any_run(self):
+        source, dist = make_tree(self.temp())
+        first = release(source, dist, "--out", str(dist / "first.zip"))
+        self.assertEqual(first.returncode, 0, first.stderr)
+        expected = (dist / "first.zip").read_bytes()
+
+        def other_tree():
+            return make_tree(self.temp() / "somewhere" / "else")
+
+        def touched_tree():
+            source, dist = other_tree()
+            for path in [*source.rglob("*")]:
+                if path.is_file():
+                    os.utime(path, (1e9, 1e9))
+                    path.chmod(0o755 if path.suffix == ".exe" else 0o600)
+            return source, dist
+
+        foreign = dict(os.environ, TZ="Pacific/Kiritimati", LC_ALL="C", LANG="ja_JP.UTF-8", USER="someone")
+        variants = (
+            ("the same tree again", lambda: (source, dist), {}),
+            ("another path", other_tree, {}),
+            ("another umask, time zone and locale", other_tree, {"umask": 0o077, "env": foreign}),
+            ("other file times and modes", touched_tree, {"umask": 0o002}),
+            ("started from another folder", other_tree, {"cwd": "/"}),
+        )
+        for label, tree, options in variants:
+            with self.subTest(label):
+                source_, dist_ = tree()
+                out = self.temp() / "kit.zip"
+                run = release(source_, dist_, "--out", str(out), **options)
+                self.assertEqual(run.returncode, 0, run.stderr)
+                self.assertEqual(out.read_bytes(), expected)
+
+    def test_version_names_the_default_archive(self):
+        for cmakelists, name in (
+            ("project(tovrin VERSION 2.3.4 LANGUAGES CXX)\n", "tovrin-2.3.4.zip"),
+            ("cmake_minimum_required(VERSION 3.20)\nproject(tovrin\n    VERSION 1.2\n    LANGUAGES CXX)\n",
+             "tovrin-1.2.zip"),
+        ):
+            with self.subTest(name):
+                source, dist = make_tree(self.temp(), cmakelists=cmakelists)
+                run = release(source, dist)
+                self.assertEqual(run.returncode, 0, run.stderr)
+                # Nothing else is left beside it, such as the temporary file it was written as.
+                self.assertEqual(sorted(path.name for path in dist.iterdir()), [name, "x64", "x86"])
+                self.assertEqual(run.stdout.splitlines()[-1].split("  ")[1], str(dist / name))
+
+
+class Refuses(TempCase):
+    """Each failure names what is wrong and leaves the previous kit as it was."""
+
+    def refused(self, source, dist):
+        out = dist / "kit.zip"
+        out.write_bytes(b"previous kit")
+        run = release(source, dist, "--out", str(out))
+        self.assertEqual(run.returncode, 1)
+        self.assertEqual(run.stdout, "")
+        self.assertEqual(out.read_bytes(), b"previous kit")
+        self.assertEqual(sorted(path.name for path in dist.iterdir()), ["kit.zip", "x64", "x86"])
+        return run.stderr
+
+    def test_guides_that_cannot_be_written(self):
+        for label, guide, text, expected in (
+            ("accent in the English guide", "guide_en", "# Tovrin\n\nCafé\n", ["guide.en.md:3:4: U+00E9", "ASCII"]),
+            ("dash in the English guide", "guide_en", "a \u2014 b", ["guide.en.md:1:3: U+2014", "README.txt"]),
+            ("emoji in the Japanese guide", "guide_ja", "# 案内\n注意 \U0001F600\n",
+             ["guide.ja.md:2:4: U+1F600", "code page 932"]),
+            ("wave dash that reads back as a tilde", "guide_ja", "1\u301c2\n",
+             ["guide.ja.md:1:2: U+301C", "U+FF5E"]),
+            ("guide that is not UTF-8", "guide_ja", "# 案内\n\nOK\n".encode("cp932"), ["guide.ja.md:1: not UTF-8"]),
+            ("empty guide", "guide_en", "\n", ["guide.en.md is empty"]),
+        ):
+            with self.subTest(label):
+                source, dist = make_tree(self.temp(), **{guide: text})
+                message = self.refused(source, dist)
+                for part in expected:
+                    self.assertIn(part, message)
+                self.assertEqual(len(message.splitlines()), 1, message)
+
+    def test_every_offending_character_is_named(self):
+        source, dist = make_tree(self.temp(), guide_en="é\nok\nñ and ü\n", guide_ja="\U0001F600\n")
+        lines = self.refused(source, dist).splitlines()
+        self.assertEqual([re.search(r"guide\.\w+\.md:\d+:\d+", line).group() for line in lines],
+                         ["guide.en.md:1:1", "guide.en.md:3:1", "guide.en.md:3:7", "guide.ja.md:1:1"])
+
+    def test_missing_executable(self):
+        for name in EXECUTABLES:
+            with self.subTest(name):
+                source, dist = make_tree(self.temp())
+                (dist / name).unlink()
+                arch = name.split("/")[0]
+                other = "x64" if arch == "x86" else "x86"
+                message = self.refused(source, dist)
+                self.assertEqual(len(message.splitlines()), 1, message)
+                self.assertIn(f"missing {dist / name}:", message)
+                self.assertIn(f"cmake --preset win-{arch} && cmake --build --preset win-{arch}", message)
+                self.assertNotIn(f"win-{other}", message)
+
+    def test_missing_sources(self):
+        for label, edit, expected in (
+            ("no guide", lambda source: (source / "docs" / "guide.en.md").unlink(), "guide.en.md"),
+            ("no version", lambda source: (source / "CMakeLists.txt").write_text("project(tovrin CXX)\n"),
+             "project(tovrin VERSION"),
+            ("no profile", lambda source: (source / "windows" / "tovrin.ini").unlink(), "tovrin.ini"),
+        ):
+            with self.subTest(label):
+                source, dist = make_tree(self.temp())
+                edit(source)
+                self.assertIn(expected, self.refused(source, dist))
+
+
+class Conversion(unittest.TestCase):
+    def test_line_ends_bom_and_final_newline(self):
+        for label, raw, expected in (
+            ("LF", b"a\nb\n", b"a\r\nb\r\n"),
+            ("CRLF kept single", b"a\r\nb\r\n", b"a\r\nb\r\n"),
+            ("bare CR", b"a\rb\n", b"a\r\nb\r\n"),
+            ("no final newline", b"a\n\nb", b"a\r\n\r\nb\r\n"),
+            ("BOM dropped", b"\xef\xbb\xbfa\n", b"a\r\n"),
+            ("blank lines kept", b"a\n\n\n", b"a\r\n\r\n\r\n"),
+        ):
+            with self.subTest(label), tempfile.NamedTemporaryFile() as file:
+                file.write(raw)
+                file.flush()
+                self.assertEqual(kit.encode(kit.read_text(file.name), "ascii", file.name, "README.txt"), expected)
+
+
+if __name__ == "__main__":
+    unittest.main()
