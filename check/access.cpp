@@ -273,9 +273,7 @@ void ReportAccess(const Target *target)
         folder[length + 1] = '\0';
     }
     ReportObject("access.folder", folder);
-    if (target->exists) {
-        ReportObject("access.file", target->path);
-    }
+    ReportObject("access.file", target->path);
     if (target->profileExists) {
         ReportObject("access.profile", target->profile);
     }

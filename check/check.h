@@ -16,7 +16,6 @@ struct Target {
     char folder[MAX_PATH];  // its folder, without the final backslash
     char name[MAX_PATH];    // its file name
     char profile[MAX_PATH]; // the profile it reads; empty when none can be formed
-    BOOL exists;            // the executable is there and is a file
     WORD machine;           // its PE machine, 0 when unknown
     BOOL profileExists;
     int limit;
@@ -33,7 +32,9 @@ BOOL ResolveTarget(const char *given, Target *target);
 BOOL DefaultTargetPath(char *path);
 
 void ReportSystem();
-void ReportWatchdogFile(Target *target);
+// FALSE when there is no executable to check at the path; the report then
+// ends, since nothing after it would be about a watchdog.
+BOOL ReportWatchdogFile(Target *target);
 void ReportProfile(Target *target);
 // The limit alone, as the watchdog computes it, for the live view.
 void ReadTargetLimit(Target *target);

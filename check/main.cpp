@@ -12,7 +12,9 @@ static BOOL IsOption(const char *argument)
 static int Report(Target *target)
 {
     ReportSystem();
-    ReportWatchdogFile(target);
+    if (!ReportWatchdogFile(target)) {
+        return Verdict();
+    }
     ReportProfile(target);
     if (ReportLibrary(target, FALSE)) {
         ReportVolumes(target);

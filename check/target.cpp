@@ -34,7 +34,6 @@ BOOL DefaultTargetPath(char *path)
 BOOL ResolveTarget(const char *given, Target *target)
 {
     target->folder[0] = target->name[0] = target->profile[0] = '\0';
-    target->exists = FALSE;
     target->machine = 0;
     target->profileExists = FALSE;
     target->limit = 0;
@@ -104,7 +103,7 @@ void ReportSystem()
         version.szCSDVersion, bits);
 }
 
-void ReportWatchdogFile(Target *target)
+BOOL ReportWatchdogFile(Target *target)
 {
     DWORD attributes = GetFileAttributesA(target->path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -115,14 +114,12 @@ void ReportWatchdogFile(Target *target)
         } else {
             Say(LevelProblem, "watchdog", CannotRead, target->path, error);
         }
-        return;
+        return FALSE;
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         Say(LevelProblem, "watchdog", "%s: a folder, not the watchdog's executable", target->path);
-        return;
+        return FALSE;
     }
-    target->exists = TRUE;
-
     static BYTE Header[4096];
     DWORD got = 0;
     HANDLE file = CreateFileA(target->path, GENERIC_READ,
@@ -136,14 +133,14 @@ void ReportWatchdogFile(Target *target)
     }
     if (!read) {
         Say(LevelProblem, "watchdog", CannotRead, target->path, error);
-        return;
+        return FALSE;
     }
     target->machine = MachineAt(Header, got);
     const char *name = MachineName(target->machine);
     if (target->machine != MACHINE_X86 && target->machine != MACHINE_X64) {
         Say(LevelProblem, "watchdog", "%s: %s", target->path,
             target->machine == 0 ? "not a Windows executable" : "built for neither x86 nor x64");
-        return;
+        return FALSE;
     }
     if (target->machine == MACHINE_X64 && !System64) {
         Say(LevelProblem, "watchdog",
@@ -162,6 +159,7 @@ void ReportWatchdogFile(Target *target)
             "this is the %s check: run %s\\tovrin-check.exe to see the watchdog's library",
             MachineName(own), name);
     }
+    return TRUE;
 }
 
 // The profile path the watchdog forms from its own path; FALSE when none fits.

@@ -110,6 +110,11 @@ static void PrintSummary(const Watched *watched, const Target *target)
 
 int Watch(Target *target)
 {
+    // Which watchdog's limit, and whether there is one at all.
+    ReportSystem();
+    if (!ReportWatchdogFile(target)) {
+        return EXIT_NOT_READY;
+    }
     ReadTargetLimit(target);
     Print("watching all protected RAM overlays every 2 s; limit %d MiB from %s; Ctrl+C ends",
           target->limit, target->profile[0] != '\0' ? target->profile : "the default");
@@ -139,8 +144,10 @@ int Watch(Target *target)
     if (code == EXIT_READY) {
         PrintSummary(&watched, target);
     }
+    // Before the handler goes: the system may hold its list of handlers
+    // while one runs, and this one waits for the summary.
+    SummaryDone.store(true);
     SetConsoleCtrlHandler(StopWatching, FALSE);
     UnloadLibrary();
-    SummaryDone.store(true);
     return code;
 }

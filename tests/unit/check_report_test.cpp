@@ -101,6 +101,7 @@ struct FileCase {
     const char *level;
     const char *value;
     int exitCode;
+    bool reportGoesOn;
 };
 
 TEST_F(CheckTest, WatchdogFileFindings)
@@ -109,31 +110,31 @@ TEST_F(CheckTest, WatchdogFileFindings)
     const FileCase cases[] = {
         {"missing", [] {}, "c.exe C:\\Nowhere\\tovrin.exe", "PROBLEM",
          "C:\\Nowhere\\tovrin.exe: not found; give the watchdog's path: tovrin-check.exe PATH",
-         EXIT_NOT_READY},
+         EXIT_NOT_READY, false},
         {"a folder", [] { fake::AddFolder("C:\\Tovrin\\sub"); }, "c.exe C:\\Tovrin\\sub", "PROBLEM",
-         "C:\\Tovrin\\sub: a folder, not the watchdog's executable", EXIT_NOT_READY},
+         "C:\\Tovrin\\sub: a folder, not the watchdog's executable", EXIT_NOT_READY, false},
         {"not an executable", [] { fake::AddFile("C:\\Tovrin\\notes.exe", "hello"); },
          "c.exe C:\\Tovrin\\notes.exe", "PROBLEM",
-         "C:\\Tovrin\\notes.exe: not a Windows executable", EXIT_NOT_READY},
+         "C:\\Tovrin\\notes.exe: not a Windows executable", EXIT_NOT_READY, false},
         {"another machine", [] { fake::AddFile("C:\\Tovrin\\arm.exe", PeHeader(0x1C4)); },
          "c.exe C:\\Tovrin\\arm.exe", "PROBLEM",
-         "C:\\Tovrin\\arm.exe: built for neither x86 nor x64", EXIT_NOT_READY},
+         "C:\\Tovrin\\arm.exe: built for neither x86 nor x64", EXIT_NOT_READY, false},
         {"unreadable", [] { fake::AddFile(WatchdogPath, PeHeader(0x14C)).openError = 32; }, "c.exe",
-         "PROBLEM", "C:\\Tovrin\\tovrin.exe: cannot be read (error 32)", EXIT_NOT_READY},
+         "PROBLEM", "C:\\Tovrin\\tovrin.exe: cannot be read (error 32)", EXIT_NOT_READY, false},
         {"x64 on 32-bit Windows", [] { fake::AddFile(WatchdogPath, PeHeader(0x8664)); }, "c.exe",
          "PROBLEM",
          "C:\\Tovrin\\tovrin.exe, x64: 32-bit Windows cannot start it; use x86\\tovrin.exe",
-         EXIT_NOT_READY},
+         EXIT_NOT_READY, true},
         {"x86 on 64-bit Windows", [] { fake::SetWow64(true, true); }, "c.exe", "WARNING",
          "C:\\Tovrin\\tovrin.exe, x86: 64-bit Windows runs it as 32-bit; x64\\tovrin.exe suits "
          "this system",
-         EXIT_WARNINGS},
+         EXIT_WARNINGS, true},
         {"x64 on 64-bit Windows",
          [] {
              fake::SetOwnMachine(0x8664);
              fake::AddFile(WatchdogPath, PeHeader(0x8664));
          },
-         "c.exe", "ok", "C:\\Tovrin\\tovrin.exe, x64", EXIT_READY},
+         "c.exe", "ok", "C:\\Tovrin\\tovrin.exe, x64", EXIT_READY, true},
     };
     for (const FileCase &c : cases) {
         Install();
@@ -142,6 +143,9 @@ TEST_F(CheckTest, WatchdogFileFindings)
         ReportLine line = Line("watchdog");
         EXPECT_EQ(c.level, line.level) << c.what;
         EXPECT_EQ(c.value, line.value) << c.what;
+        // Without an executable there is no watchdog for the rest to be about.
+        EXPECT_EQ(c.reportGoesOn, Has("profile")) << c.what;
+        EXPECT_EQ(c.reportGoesOn, Has("running")) << c.what;
         EXPECT_EQ(Texts{}, StateChangingCalls()) << c.what;
         EXPECT_TRUE(NothingLeft()) << c.what;
     }

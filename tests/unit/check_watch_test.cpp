@@ -29,13 +29,18 @@ class WatchTest : public CheckTest
         return code;
     }
 
+    // The live view's own lines, the findings about the system and the
+    // watchdog before them aside.
     std::vector<std::string> OutputLines() const
     {
         std::vector<std::string> lines;
         size_t start = 0;
         while (start < output.size()) {
             size_t end = output.find("\r\n", start);
-            lines.push_back(output.substr(start, end - start));
+            std::string line = output.substr(start, end - start);
+            if (line.rfind("ok      ", 0) != 0 && line.rfind("WARNING ", 0) != 0) {
+                lines.push_back(line);
+            }
             start = end + 2;
         }
         return lines;
@@ -140,6 +145,25 @@ TEST_F(WatchTest, NoLibraryEndsIt)
     fake::SetSystemDirectory("C:\\WINNT\\system32");
     EXPECT_EQ(EXIT_NOT_READY, Run("tovrin-check.exe /WATCH"));
     EXPECT_EQ("PROBLEM", Line("library").level);
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(WatchTest, SaysWhichWatchdogFirst)
+{
+    fake::SetOwnMachine(0x8664);
+    fake::AddFile(WatchdogPath, PeHeader(0x8664));
+    EXPECT_EQ(EXIT_READY, Watch(MiB, 1));
+    EXPECT_EQ("Windows 5.1 build 2600 Service Pack 3, 64-bit", Line("system").value);
+    EXPECT_EQ("ok", Line("watchdog").level) << "a 64-bit system, known as such";
+    EXPECT_EQ("C:\\Tovrin\\tovrin.exe, x64", Line("watchdog").value);
+}
+
+TEST_F(WatchTest, NoWatchdogNoLimitToWatchFor)
+{
+    EXPECT_EQ(EXIT_NOT_READY, Run("tovrin-check.exe /watch C:\\Nowhere\\tovrin.exe"));
+    EXPECT_EQ("PROBLEM", Line("watchdog").level);
+    EXPECT_EQ(std::string::npos, output.find("watching"));
+    EXPECT_EQ(std::vector<std::string>{}, fake::CallTexts({"LoadLibraryExA"}));
     EXPECT_TRUE(NothingLeft());
 }
 
