@@ -225,6 +225,8 @@ PEWF_VOLUME_CONFIG WINAPI EwfMgrGetProtectedVolumeConfig(HANDLE handle)
     return config;
 }
 
+// A library from before the live commit existed leaves it out.
+#ifndef EWFSIM_WITHOUT_LIVE_COMMIT
 BOOL WINAPI EwfMgrCommitAndDisableLive(HANDLE handle)
 {
     const char *api = "EwfMgrCommitAndDisableLive";
@@ -247,6 +249,7 @@ BOOL WINAPI EwfMgrCommitAndDisableLive(HANDLE handle)
     SimJournal(api, args, "TRUE");
     return TRUE;
 }
+#endif
 
 BOOL WINAPI EwfMgrEnable(HANDLE handle)
 {

@@ -9,6 +9,7 @@ import shutil
 import signal
 import subprocess
 import time
+import zipfile
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -278,16 +279,44 @@ def read_relay(path: Path) -> list:
     return calls
 
 
+def kit(arch: str) -> Path:
+    """The folder of the architecture's executables as they ship: the release
+    archive unpacked afresh, its SHA256SUMS verified as an operator would,
+    and its files the ones just built, so that what ships is what is tested."""
+    archives = sorted((ROOT / "dist").glob("tovrin-*.zip"))
+    if len(archives) != 1:
+        raise AssertionError(f"{len(archives)} release archives in dist/, not 1: run "
+                             "bash tools/release.sh after both Windows builds")
+    folder = WORK / f"kit-{arch}"
+    shutil.rmtree(folder, ignore_errors=True)
+    with zipfile.ZipFile(archives[0]) as archive:
+        archive.extractall(folder)
+    verified = subprocess.run(["sha256sum", "--check", "--strict", "SHA256SUMS"], cwd=folder,
+                              capture_output=True, text=True)
+    if verified.returncode != 0:
+        raise AssertionError(f"{archives[0].name}: SHA256SUMS does not verify:\n"
+                             f"{verified.stdout}{verified.stderr}")
+    for program in ("tovrin.exe", "tovrin-check.exe"):
+        if (folder / arch / program).read_bytes() != (ROOT / "dist" / arch / program).read_bytes():
+            raise AssertionError(f"{archives[0].name} holds another {arch}/{program} than the "
+                                 "build: run bash tools/release.sh again")
+    print(f"from {archives[0].name}: {arch}/ verified against SHA256SUMS")
+    return folder / arch
+
+
 class Run:
     """The watchdog started in a folder of its own with the given INI and
-    scenario; `relay` records the chosen platform calls."""
+    scenario; `relay` records the chosen platform calls. The executable comes
+    from dist/ARCH, or from `exe_folder` (the unpacked kit)."""
 
-    def __init__(self, arch, name, scenario, ini=None, exe_name="tovrin", extra_files=None):
+    def __init__(self, arch, name, scenario, ini=None, exe_name="tovrin", extra_files=None,
+                 exe_folder=None):
         self.arch = arch
         self.folder = WORK / "runs" / f"{arch}-{name}"
         shutil.rmtree(self.folder, ignore_errors=True)
         self.folder.mkdir(parents=True)
-        shutil.copy(ROOT / "dist" / arch / "tovrin.exe", self.folder / f"{exe_name}.exe")
+        source = exe_folder or ROOT / "dist" / arch
+        shutil.copy(source / "tovrin.exe", self.folder / f"{exe_name}.exe")
         shutil.copy(ROOT / "build" / "sim" / arch / "EWFAPI.dll", self.folder)
         (self.folder / "ewfsim.txt").write_text(scenario)
         if ini is not None:
@@ -403,3 +432,28 @@ class Run:
         lines += [line for line in (self.folder / "relay.txt").read_text(errors="replace")
                   .splitlines() if not wine_line.match(line)]
         return lines
+
+
+# ---- for the installation check: the prefix as a protected machine ----
+
+
+def drive_c(arch: str) -> Path:
+    """The prefix's C: drive, where a test installs as on a real machine."""
+    return WORK / f"prefix-{arch}" / "drive_c"
+
+
+def windows_processes(arch: str) -> list:
+    """(name, process id) of every Windows process of the prefix, as Wine
+    itself numbers them (Wine's tasklist is a stub; its wmic is not)."""
+    output = WORK / f"processes-{arch}.txt"
+    with open(output, "wb") as sink:
+        wine(arch, "wmic", "process", "get", "Name,ProcessId", stdout=sink,
+             stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=120, check=True)
+    data = output.read_bytes()
+    text = data.decode("utf-16") if data[:2] == b"\xff\xfe" else data.decode(errors="replace")
+    processes = []
+    for line in text.splitlines():
+        match = re.match(r"^(\S.*?)\s+(\d+)\s*$", line)
+        if match:
+            processes.append((match.group(1), int(match.group(2))))
+    return processes
