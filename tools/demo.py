@@ -1,12 +1,15 @@
-"""The whole story in under a minute: the watchdog under Wine, a simulated
-RAM overlay that fills past a low limit, the warning on screen (saved as a
-PNG), OK pressed, and what the write filter went through.
+"""The whole story in under a minute: the installation check's report on
+the machine, then the watchdog under Wine, a simulated RAM overlay that fills
+past a low limit, the warning on screen (saved as a PNG), OK pressed, and
+what the write filter went through. The simulated write filter library is in
+the Wine prefix's system folder, as on a protected machine.
 
     python3 tools/demo.py [x86|x64]
 
 x86 by default, the executable most protected machines run; x64 where this
 machine cannot show a 32-bit window."""
 
+import shutil
 import subprocess
 import sys
 import time
@@ -30,6 +33,25 @@ def build(arch):
         subprocess.run(command, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
 
 
+def check(arch, run):
+    """tovrin-check.exe beside the watchdog, as the installer runs it after
+    copying the files, before the watchdog starts."""
+    shutil.copy(wine.ROOT / "dist" / arch / "tovrin-check.exe", run.folder)
+    env = wine.base_env(arch)
+    env.update(run.extra_env)
+    # Its own journal: the watchdog's must show the watchdog alone.
+    env["EWFSIM_JOURNAL"] = wine.windows_path(run.folder / "check.log")
+    print(f"tovrin-check.exe, run where the watchdog is installed "
+          f"({wine.windows_path(run.folder)}):\n")
+    result = wine.wine(arch, "tovrin-check.exe", cwd=run.folder, env=env, capture_output=True,
+                       stdin=subprocess.DEVNULL, timeout=120)
+    print("  " + result.stdout.decode(errors="replace").replace("\r\n", "\n  ").rstrip())
+    print(f"\n  exit code {result.returncode}. Under Wine every file belongs to Wine's own "
+          "account, so the\n  access lines warn; the watchdog is started only now, so "
+          "\"running\" warns too.\n")
+    (run.folder / "tovrin-check.exe").unlink()
+
+
 def main():
     arch = sys.argv[1] if len(sys.argv) > 1 else "x86"
     if arch not in ("x86", "x64"):
@@ -44,7 +66,11 @@ def main():
     try:
         print(f"{arch}: dist/{arch}/tovrin.exe, {wine.how_it_runs(arch)} Wine")
         print(f"limit {LIMIT_MIB} MiB; C: holds 20 MiB and grows 8 MiB/s, D: holds 4 MiB")
-        run = wine.Run(arch, "demo", SCENARIO, ini=f"[TOVRIN]\nlimit={LIMIT_MIB}\n").start()
+        wine.install_library(arch)
+        run = wine.Run(arch, "demo", SCENARIO, ini=f"[TOVRIN]\nlimit={LIMIT_MIB}\n",
+                       library_beside=False)
+        check(arch, run)
+        run.start()
         started = time.monotonic()
         box = run.probe_box(60000)
         if box is None:

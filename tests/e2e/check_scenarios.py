@@ -64,25 +64,7 @@ def timeout(arch):
 # ---- the machine: the write filter library in the system folder ----
 
 
-def system_folders(arch):
-    """Where each architecture's EWFAPI.dll lives: one system folder on 32-bit
-    Windows; on 64-bit Windows the 32-bit libraries are in SysWOW64."""
-    windows = wine.drive_c(arch) / "windows"
-    if arch == "x86":
-        return {"x86": windows / "system32"}
-    return {"x64": windows / "system32", "x86": windows / "syswow64"}
-
-
-def install_library(arch, variant=""):
-    """The stand-in library ("" the full one, "old" the one without the live
-    commit) into the prefix's system folders."""
-    for library_arch, folder in system_folders(arch).items():
-        source = wine.ROOT / "build" / "sim" / library_arch / variant / "EWFAPI.dll"
-        if not source.exists():
-            check(library_arch != arch, f"{source} is not built")
-            print(f"note: {source} is not built; {folder} keeps what it has")
-            continue
-        shutil.copyfile(source, folder / "EWFAPI.dll")
+install_library = wine.install_library
 
 
 def tovrin_process_ids(arch):

@@ -310,14 +310,21 @@ class Run:
     from dist/ARCH, or from `exe_folder` (the unpacked kit)."""
 
     def __init__(self, arch, name, scenario, ini=None, exe_name="tovrin", extra_files=None,
-                 exe_folder=None):
+                 exe_folder=None, library_beside=True):
         self.arch = arch
         self.folder = WORK / "runs" / f"{arch}-{name}"
         shutil.rmtree(self.folder, ignore_errors=True)
         self.folder.mkdir(parents=True)
         source = exe_folder or ROOT / "dist" / arch
         shutil.copy(source / "tovrin.exe", self.folder / f"{exe_name}.exe")
-        shutil.copy(ROOT / "build" / "sim" / arch / "EWFAPI.dll", self.folder)
+        # Beside the watchdog, or, as on a protected machine, in the system
+        # folder (install_library), told where the scenario and journal are.
+        self.extra_env = {}
+        if library_beside:
+            shutil.copy(ROOT / "build" / "sim" / arch / "EWFAPI.dll", self.folder)
+        else:
+            self.extra_env = {"EWFSIM_SCENARIO": windows_path(self.folder / "ewfsim.txt"),
+                              "EWFSIM_JOURNAL": windows_path(self.folder / "ewfsim.log")}
         (self.folder / "ewfsim.txt").write_text(scenario)
         if ini is not None:
             (self.folder / f"{exe_name}.ini").write_bytes(ini.encode())
@@ -335,6 +342,7 @@ class Run:
     def start(self):
         Run.started_runs.append(self)
         env = base_env(self.arch)
+        env.update(self.extra_env)
         env["WINEDEBUG"] = "-all,+timestamp,+relay"
         self.relay_file = open(self.folder / "relay.txt", "wb")
         self.started = time.monotonic()
@@ -435,6 +443,33 @@ class Run:
 
 
 # ---- for the installation check: the prefix as a protected machine ----
+
+
+def windows_path(path: Path) -> str:
+    """A Linux path as Wine's programs name it: the root is drive Z:."""
+    return "Z:" + str(path.resolve()).replace("/", "\\")
+
+
+def system_folders(arch: str) -> dict:
+    """Where each architecture's EWFAPI.dll lives: one system folder on 32-bit
+    Windows; on 64-bit Windows the 32-bit libraries are in SysWOW64."""
+    windows = drive_c(arch) / "windows"
+    if arch == "x86":
+        return {"x86": windows / "system32"}
+    return {"x64": windows / "system32", "x86": windows / "syswow64"}
+
+
+def install_library(arch: str, variant: str = ""):
+    """The stand-in library ("" the full one, "old" the one without the live
+    commit) into the prefix's system folders, as on a protected machine."""
+    for library_arch, folder in system_folders(arch).items():
+        source = ROOT / "build" / "sim" / library_arch / variant / "EWFAPI.dll"
+        if not source.exists():
+            if library_arch == arch:
+                raise AssertionError(f"{source} is not built")
+            print(f"note: {source} is not built; {folder} keeps what it has")
+            continue
+        shutil.copyfile(source, folder / "EWFAPI.dll")
 
 
 def drive_c(arch: str) -> Path:
