@@ -119,11 +119,6 @@ size)
     ;;
 resources)
     exe=$2
-    # A Perl pattern for the text as UTF-16LE, the version resource's encoding.
-    utf16() { sed -e 's/\./\\./g' -e 's/\\\.\|[^\\]/&\\x00/g' <<<"$1"; }
-    for text in ProductName FileDescription 1.0.0.0; do
-        grep -qaP "$(utf16 "$text")" "$exe" || fail "$exe has no $text in its version resource"
-    done
     # The manifest as embedded: well-formed, run as invoked, trustInfo in the
     # namespace XP SP2 reads, and no dependency, which a componentized image
     # without that assembly answers by refusing to start the program.
@@ -154,6 +149,11 @@ level = trust.find(f"{{{V2}}}security/{{{V2}}}requestedPrivileges/{{{V2}}}reques
 if level is None or level.get("level") != "asInvoker":
     fail("manifest does not ask to run asInvoker")
 PYTHON
+    # A Perl pattern for the text as UTF-16LE, the version resource's encoding.
+    utf16() { sed -e 's/\./\\./g' -e 's/\\\.\|[^\\]/&\\x00/g' <<<"$1"; }
+    for text in ProductName FileDescription 1.0.0.0; do
+        grep -qaP "$(utf16 "$text")" "$exe" || fail "$exe has no $text in its version resource"
+    done
     echo "$exe: version resource, manifest well-formed, asInvoker, asm.v2 trustInfo, no dependency"
     ;;
 reproducible)

@@ -2,8 +2,9 @@
 // check is seen to fail: an import from a DLL outside the allowed set and the
 // C runtime's own, instructions past the baseline CPU (built for it with
 // -march), the runtime's TLS directory, a time stamp, no ASLR or DEP, a size
-// over budget, and the source's path in its bytes, so that a build in another
-// folder differs.
+// over budget, the source's path in its bytes, so that a build in another
+// folder differs, and a manifest that depends on a side-by-side assembly
+// (unfit.rc).
 #include <windows.h>
 #include <shlwapi.h>
 
@@ -13,8 +14,11 @@ __attribute__((noinline)) int Mixed(int a, int b)
     return (a > b ? a : b) + __builtin_popcount((unsigned)a);
 }
 
+// Over every size budget, whatever the runtime adds: data the file must hold.
+static volatile const char Bulk[32768] = {1};
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
 {
     static volatile const char *Where = __FILE__;
-    return Mixed(PathFindFileNameA(commandLine) != commandLine, Where[0]);
+    return Mixed(PathFindFileNameA(commandLine) != commandLine, Where[0] + Bulk[(unsigned char)commandLine[0]]);
 }
