@@ -721,6 +721,8 @@ std::vector<Box> Boxes()
 Outstanding Left()
 {
     Outstanding left;
+    // The machine's lock is only ever taken before the fake's, never inside it.
+    MachineLeft(&left);
     left.lists = sim::OutstandingLists();
     left.entries = sim::OutstandingEntries();
     left.volumeHandles = sim::OutstandingHandles();
@@ -730,7 +732,6 @@ Outstanding Left()
     left.tokens = S().tokens.size();
     left.threadHandles = S().threadHandles.size();
     left.misuse.insert(left.misuse.end(), S().misuse.begin(), S().misuse.end());
-    MachineLeft(&left);
     return left;
 }
 
