@@ -32,7 +32,7 @@ BOOL ResolveTarget(const char *given, Target *target);
 BOOL DefaultTargetPath(char *path);
 
 void ReportSystem();
-// FALSE when there is no executable to check at the path; the report then
+// After ReportSystem. FALSE when there is no executable to check at the path; the report then
 // ends, since nothing after it would be about a watchdog.
 BOOL ReportWatchdogFile(Target *target);
 void ReportProfile(Target *target);

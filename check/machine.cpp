@@ -61,7 +61,7 @@ void ReportRunning(const Target *target)
     CloseHandle(snapshot);
     if (found == 0) {
         Say(LevelWarning, "running",
-            "%s is not running: start it (schtasks /Run /TN Tovrin) or log on again", target->name);
+            "%s is not running: log on again, or start it as it starts at log-on", target->name);
     } else {
         Say(LevelOk, "running", "%s is running, process %s %s", target->name,
             found == 1 ? "id" : "ids", ids.chars);

@@ -6,7 +6,9 @@
 static const char ShippedName[] = "tovrin.exe";
 static const char CannotRead[] = "%s: cannot be read (error %u)";
 
+// What ReportSystem found, for the findings after it.
 static BOOL System64 = FALSE;
+static WORD Own = 0;
 
 static DWORD FileNameAt(const char *path, DWORD length)
 {
@@ -34,9 +36,7 @@ BOOL DefaultTargetPath(char *path)
 BOOL ResolveTarget(const char *given, Target *target)
 {
     target->folder[0] = target->name[0] = target->profile[0] = '\0';
-    target->machine = 0;
     target->profileExists = FALSE;
-    target->limit = 0;
 
     char *filePart = nullptr;
     DWORD length = GetFullPathNameA(given, MAX_PATH, target->path, &filePart);
@@ -82,7 +82,8 @@ static const char *MachineName(WORD machine)
 
 void ReportSystem()
 {
-    System64 = OwnMachine() == MACHINE_X64;
+    Own = OwnMachine();
+    System64 = Own == MACHINE_X64;
     if (!System64) {
         auto isWow64 = (IsWow64ProcessRoutine)(void (*)(void))GetProcAddress(
             GetModuleHandleA("kernel32.dll"), "IsWow64Process");
@@ -97,7 +98,6 @@ void ReportSystem()
         Say(LevelOk, "system", "Windows, version unknown (error %u), %s", GetLastError(), bits);
         return;
     }
-    version.szCSDVersion[sizeof version.szCSDVersion - 1] = '\0';
     Say(LevelOk, "system", "Windows %u.%u build %u%s%s, %s", version.dwMajorVersion,
         version.dwMinorVersion, version.dwBuildNumber, version.szCSDVersion[0] != '\0' ? " " : "",
         version.szCSDVersion, bits);
@@ -153,11 +153,10 @@ BOOL ReportWatchdogFile(Target *target)
         Say(LevelOk, "watchdog", "%s, %s", target->path, name);
     }
 
-    WORD own = OwnMachine();
-    if (own != target->machine) {
+    if (Own != target->machine) {
         Say(LevelWarning, "check.arch",
             "this is the %s check: run %s\\tovrin-check.exe to see the watchdog's library",
-            MachineName(own), name);
+            MachineName(Own), name);
     }
     return TRUE;
 }

@@ -81,6 +81,11 @@ void AppendAscii(Text *text, const char *chars)
     for (; *chars != '\0'; ++chars) {
         unsigned char c = (unsigned char)*chars;
         AppendChar(text, c >= 0x20 && c < 0x7F ? (char)c : '?');
+        // A Japanese character's second byte is often ASCII: keep it with
+        // the first, one '?' for the whole character.
+        if (c >= 0x80 && chars[1] != '\0' && IsDBCSLeadByte(c)) {
+            ++chars;
+        }
     }
 }
 

@@ -116,8 +116,9 @@ int Watch(Target *target)
         return EXIT_NOT_READY;
     }
     ReadTargetLimit(target);
-    Print("watching all protected RAM overlays every 2 s; limit %d MiB from %s; Ctrl+C ends",
-          target->limit, target->profile[0] != '\0' ? target->profile : "the default");
+    BOOL profile = GetFileAttributesA(target->profile) != INVALID_FILE_ATTRIBUTES;
+    Print("watching all protected RAM overlays every 2 s; limit %d MiB %s %s; Ctrl+C ends",
+          target->limit, profile ? "from" : "by default, without", target->profile);
     if (!ReportLibrary(target, TRUE)) {
         return EXIT_NOT_READY;
     }

@@ -166,6 +166,7 @@ VOID WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime);
 DWORD WINAPI GetTickCount(void);
 HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
 HANDLE WINAPI CreateToolhelp32Snapshot(DWORD dwFlags, DWORD th32ProcessID);
+BOOL WINAPI IsDBCSLeadByte(BYTE TestChar);
 BOOL WINAPI Process32First(HANDLE hSnapshot, LPPROCESSENTRY32 lppe);
 BOOL WINAPI Process32Next(HANDLE hSnapshot, LPPROCESSENTRY32 lppe);
 }

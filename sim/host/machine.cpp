@@ -562,6 +562,13 @@ VOID WINAPI SetLastError(DWORD error)
     LastError = error;
 }
 
+// The machine's ANSI code page is 932, as on the Japanese systems the check
+// is run on.
+BOOL WINAPI IsDBCSLeadByte(BYTE c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
 LPSTR WINAPI GetCommandLineA(void)
 {
     sim::SimBeforeCall("GetCommandLineA");

@@ -20,5 +20,6 @@ static volatile const char Bulk[32768] = {1};
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
 {
     static volatile const char *Where = __FILE__;
-    return Mixed(PathFindFileNameA(commandLine) != commandLine, Where[0] + Bulk[(unsigned char)commandLine[0]]);
+    return Mixed(PathFindFileNameA(commandLine) != commandLine,
+                 Where[0] + Bulk[(unsigned char)commandLine[0]]);
 }

@@ -599,7 +599,7 @@ TEST_F(CheckTest, RunningWatchdogs)
     Install(DefaultProfile, false);
     EXPECT_EQ(EXIT_WARNINGS, Run());
     EXPECT_EQ(Texts{"WARNING running"}, NotOk());
-    EXPECT_EQ("tovrin.exe is not running: start it (schtasks /Run /TN Tovrin) or log on again",
+    EXPECT_EQ("tovrin.exe is not running: log on again, or start it as it starts at log-on",
               Line("running").value);
 
     Install();

@@ -46,6 +46,10 @@ TEST(CheckText, Directives)
     // What is not plain ASCII becomes '?', so that every console shows it.
     EXPECT_EQ("caf? ?? ?", Formatted("%s %w %c", "caf\xE9", u"\u3042\u00E9", 0x82));
     EXPECT_EQ("tab?end", Formatted("%s", "tab\tend"));
+    // A folder named in Japanese (code page 932): one '?' a character, though
+    // the second bytes of these are ASCII ('c', '[').
+    EXPECT_EQ("C:\\???\\x", Formatted("%s", "C:\\\x83\x63\x81\x5B\x83\x8B\\x"));
+    EXPECT_EQ("?", Formatted("%s", "\x83")) << "a lead byte at the end stands alone";
 }
 
 TEST(CheckText, CutsRatherThanOverflows)

@@ -167,6 +167,15 @@ TEST_F(WatchTest, NoWatchdogNoLimitToWatchFor)
     EXPECT_TRUE(NothingLeft());
 }
 
+TEST_F(WatchTest, DefaultLimitWithoutAProfileIsSaidSo)
+{
+    Install(nullptr);
+    EXPECT_EQ(EXIT_READY, Watch(MiB, 1));
+    EXPECT_EQ("watching all protected RAM overlays every 2 s; limit 128 MiB by default, without "
+              "C:\\Tovrin\\tovrin.ini; Ctrl+C ends",
+              OutputLines()[0]);
+}
+
 TEST_F(WatchTest, WatchdogElsewhereGivesItsLimit)
 {
     fake::AddFile("D:\\Guard\\guard.exe", PeHeader(0x14C));
