@@ -78,7 +78,7 @@ static void AppendSid(Text *text, const void *sid)
 static BOOL IsAscii(const WCHAR *text)
 {
     for (; *text != 0; ++text) {
-        if (*text < 0x20 || *text >= 0x7F) {
+        if (!IsPlain(*text)) {
             return FALSE;
         }
     }
@@ -116,10 +116,9 @@ static BOOL IsAdministrator(const void *sid)
     }
     // From the system folder by its full path: a copy elsewhere would run
     // its code in this elevated process.
-    Text path;
-    Clear(&path);
-    Format(&path, "%s\\netapi32.dll", folder);
-    HMODULE library = LoadLibraryExA(path.chars, nullptr, 0);
+    char path[MAX_PATH];
+    HMODULE library =
+        JoinPath(path, folder, "netapi32.dll") ? LoadLibraryExA(path, nullptr, 0) : nullptr;
     if (library == nullptr) {
         return FALSE;
     }

@@ -21,6 +21,10 @@ struct Target {
     int limit;
 };
 
+BOOL IsFile(const char *path);
+// FALSE, leaving `path` empty, when folder\name does not fit MAX_PATH.
+BOOL JoinPath(char *path, const char *folder, const char *name);
+
 // The entry point's work: the exit code for a command line.
 int CheckMain(const char *commandLine);
 
@@ -36,8 +40,10 @@ void ReportSystem();
 // ends, since nothing after it would be about a watchdog.
 BOOL ReportWatchdogFile(Target *target);
 void ReportProfile(Target *target);
-// The limit alone, as the watchdog computes it, for the live view.
-void ReadTargetLimit(Target *target);
+// The profile path, whether a file is there, and the limit, as the watchdog
+// forms and reads them; `raw` (MAX_PATH) gets the value as the platform
+// returns it, the default included.
+void ReadTargetLimit(Target *target, char *raw);
 
 // Loads the library the watchdog would load and binds the write filter calls
 // to it. FALSE, with problems reported, when there is none to read from.

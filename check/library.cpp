@@ -21,20 +21,6 @@ const char *const WatchdogEwfCalls[EWFAPI_CALL_COUNT] = {
 
 static const char LibraryName[] = "EWFAPI.dll";
 
-static BOOL IsFile(const char *path)
-{
-    DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-static BOOL JoinPath(char *path, const char *folder, const char *name)
-{
-    Text joined;
-    Clear(&joined);
-    Format(&joined, "%s\\%s", folder, name);
-    return CopyText(path, MAX_PATH, joined.chars);
-}
-
 static void ReportMissingCalls(HMODULE library, BOOL quiet)
 {
     DWORD missing = 0;

@@ -10,6 +10,20 @@ static const char CannotRead[] = "%s: cannot be read (error %u)";
 static BOOL System64 = FALSE;
 static WORD Own = 0;
 
+BOOL IsFile(const char *path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+BOOL JoinPath(char *path, const char *folder, const char *name)
+{
+    Text joined;
+    Clear(&joined);
+    Format(&joined, "%s\\%s", folder, name);
+    return CopyText(path, MAX_PATH, joined.chars);
+}
+
 static DWORD FileNameAt(const char *path, DWORD length)
 {
     while (length > 0 && path[length - 1] != '\\' && path[length - 1] != '/') {
@@ -36,7 +50,6 @@ BOOL DefaultTargetPath(char *path)
 BOOL ResolveTarget(const char *given, Target *target)
 {
     target->folder[0] = target->name[0] = target->profile[0] = '\0';
-    target->profileExists = FALSE;
 
     char *filePart = nullptr;
     DWORD length = GetFullPathNameA(given, MAX_PATH, target->path, &filePart);
@@ -172,15 +185,16 @@ static BOOL FormProfilePath(Target *target)
     return TRUE;
 }
 
-void ReadTargetLimit(Target *target)
+void ReadTargetLimit(Target *target, char *raw)
 {
-    char value[MAX_PATH];
-    if (!FormProfilePath(target)) {
-        target->limit = ParseLimit(DEFAULT_LIMIT_TEXT);
-        return;
+    BOOL formed = FormProfilePath(target);
+    target->profileExists = formed && IsFile(target->profile);
+    if (formed) {
+        ReadLimitValue(target->profile, raw);
+    } else {
+        CopyText(raw, MAX_PATH, DEFAULT_LIMIT_TEXT);
     }
-    ReadLimitValue(target->profile, value);
-    target->limit = ParseLimit(value);
+    target->limit = ParseLimit(raw);
 }
 
 // Whether a double-null-terminated list of names, as the profile read gives
@@ -238,21 +252,22 @@ static BOOL HasLeadingDigits(const char *text)
 
 void ReportProfile(Target *target)
 {
-    target->limit = ParseLimit(DEFAULT_LIMIT_TEXT);
-    if (!FormProfilePath(target)) {
+    char raw[MAX_PATH];
+    ReadTargetLimit(target, raw);
+    if (target->profile[0] == '\0') {
         Say(LevelWarning, "profile", "no profile path fits: the watchdog uses 128 MiB");
         return;
     }
-    DWORD attributes = GetFileAttributesA(target->profile);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    if (!target->profileExists) {
         Say(LevelWarning, "profile",
             "%s: %s; the watchdog uses 128 MiB. Put the profile beside it, named like the "
             "executable",
-            target->profile, attributes == INVALID_FILE_ATTRIBUTES ? "missing" : "a folder");
+            target->profile,
+            GetFileAttributesA(target->profile) == INVALID_FILE_ATTRIBUTES ? "missing"
+                                                                           : "a folder");
         Say(LevelOk, "limit", "128 MiB (default)");
         return;
     }
-    target->profileExists = TRUE;
 
     static BYTE Start[512];
     DWORD got = 0;
@@ -278,13 +293,10 @@ void ReportProfile(Target *target)
     }
 
     static char Names[4096];
-    char raw[MAX_PATH];
     GetPrivateProfileStringA(nullptr, nullptr, "", Names, sizeof Names, target->profile);
     BOOL section = ListHolds(Names, PROFILE_SECTION);
     GetPrivateProfileStringA(PROFILE_SECTION, nullptr, "", Names, sizeof Names, target->profile);
     BOOL key = section && ListHolds(Names, PROFILE_KEY);
-    ReadLimitValue(target->profile, raw);
-    target->limit = ParseLimit(raw);
 
     if (!section || !key) {
         Say(LevelWarning, "profile.value", PROFILE_KEY "=%s: %s, so the watchdog uses the default",

@@ -80,7 +80,7 @@ void AppendAscii(Text *text, const char *chars)
 {
     for (; *chars != '\0'; ++chars) {
         unsigned char c = (unsigned char)*chars;
-        AppendChar(text, c >= 0x20 && c < 0x7F ? (char)c : '?');
+        AppendChar(text, IsPlain(c) ? (char)c : '?');
         // A Japanese character's second byte is often ASCII: keep it with
         // the first, one '?' for the whole character.
         if (c >= 0x80 && chars[1] != '\0' && IsDBCSLeadByte(c)) {
@@ -92,7 +92,7 @@ void AppendAscii(Text *text, const char *chars)
 void AppendWide(Text *text, const WCHAR *chars)
 {
     for (; *chars != 0; ++chars) {
-        AppendChar(text, *chars >= 0x20 && *chars < 0x7F ? (char)*chars : '?');
+        AppendChar(text, IsPlain(*chars) ? (char)*chars : '?');
     }
 }
 
@@ -112,7 +112,7 @@ void FormatList(Text *text, const char *pattern, va_list arguments)
             break;
         case 'c': {
             int c = va_arg(arguments, int);
-            AppendChar(text, c >= 0x20 && c < 0x7F ? (char)c : '?');
+            AppendChar(text, IsPlain((DWORD)c) ? (char)c : '?');
             break;
         }
         case 'u':

@@ -27,6 +27,10 @@ void AppendTenths(Text *text, LONGLONG tenths);
 void AppendMiB(Text *text, LONGLONG bytes);
 // Plain ASCII only: what the report prints must read the same on every
 // console and grep the same on every fleet; anything else becomes '?'.
+inline BOOL IsPlain(DWORD c)
+{
+    return c >= 0x20 && c < 0x7F;
+}
 void AppendAscii(Text *text, const char *chars);
 void AppendWide(Text *text, const WCHAR *chars);
 

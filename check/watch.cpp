@@ -115,10 +115,10 @@ int Watch(Target *target)
     if (!ReportWatchdogFile(target)) {
         return EXIT_NOT_READY;
     }
-    ReadTargetLimit(target);
-    BOOL profile = GetFileAttributesA(target->profile) != INVALID_FILE_ATTRIBUTES;
+    char raw[MAX_PATH];
+    ReadTargetLimit(target, raw);
     Print("watching all protected RAM overlays every 2 s; limit %d MiB %s %s; Ctrl+C ends",
-          target->limit, profile ? "from" : "by default, without", target->profile);
+          target->limit, target->profileExists ? "from" : "by default, without", target->profile);
     if (!ReportLibrary(target, TRUE)) {
         return EXIT_NOT_READY;
     }
