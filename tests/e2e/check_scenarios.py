@@ -23,7 +23,7 @@ from dataclasses import dataclass
 from pathlib import Path
 
 import wine
-from scenarios import SKIPPED, V1, V2, Failed, Skipped, check, limit_ini, volume
+from scenarios import V1, V2, Failed, Skipped, check, limit_ini, run_scenario, volume
 
 EXIT_READY, EXIT_WARNINGS, EXIT_NOT_READY, EXIT_USAGE = 0, 1, 2, 3
 # Seconds a run of the check may take before it counts as hung; qemu carries
@@ -729,19 +729,5 @@ SCENARIOS = {f.__name__: f for f in [
     path_missing, path_folder, path_not_executable, path_too_long, usage, watch]}
 
 
-def main(argv):
-    arch, name = argv[1], argv[2]
-    try:
-        SCENARIOS[name](arch)
-    except (Failed, AssertionError) as failure:
-        print(f"FAIL {arch} {name}: {failure}")
-        return 1
-    except Skipped as reason:
-        print(f"skipped {arch} {name}: {reason}")
-        return SKIPPED
-    print(f"ok {arch} {name}")
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(run_scenario(SCENARIOS, sys.argv[1], sys.argv[2]))
