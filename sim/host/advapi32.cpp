@@ -1,0 +1,180 @@
+// ADVAPI32 of the machine the installation check looks at: permissions,
+// accounts and the registry.
+#include <string.h>
+
+#include "sim/host/machine.h"
+
+using namespace fake::detail;
+using namespace fake::machine;
+
+extern "C" {
+
+BOOL WINAPI GetFileSecurityA(LPCSTR path, SECURITY_INFORMATION wanted,
+                             PSECURITY_DESCRIPTOR descriptor, DWORD length, LPDWORD needed)
+{
+    sim::SimBeforeCall("GetFileSecurityA");
+    std::string args = Quote(path) + ", " + sim::Hex(wanted) + ", " + std::to_string(length);
+    if (Failing("GetFileSecurityA", args, "FALSE")) {
+        return FALSE;
+    }
+    fake::File file;
+    if (!FindFile(path, &file) || file.securityError != 0) {
+        LastError = file.securityError != 0 ? file.securityError : ErrorFileNotFound;
+        Log("GetFileSecurityA", args, "FALSE, LE " + std::to_string(LastError));
+        return FALSE;
+    }
+    std::vector<unsigned char> bytes = Descriptor(file);
+    *needed = (DWORD)bytes.size();
+    if (descriptor == nullptr || length < bytes.size()) {
+        LastError = ErrorInsufficientBuffer;
+        Log("GetFileSecurityA", args, "FALSE, LE 122");
+        return FALSE;
+    }
+    memcpy(descriptor, bytes.data(), bytes.size());
+    Log("GetFileSecurityA", args, "TRUE");
+    return TRUE;
+}
+
+static DWORD Get32(const unsigned char *at)
+{
+    return (DWORD)at[0] | (DWORD)at[1] << 8 | (DWORD)at[2] << 16 | (DWORD)at[3] << 24;
+}
+
+BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL present, PACL *dacl,
+                                      LPBOOL defaulted)
+{
+    sim::SimBeforeCall("GetSecurityDescriptorDacl");
+    const unsigned char *bytes = (const unsigned char *)descriptor;
+    DWORD offset = Get32(bytes + 16);
+    *present = TRUE;
+    *dacl = offset != 0 ? (PACL)(bytes + offset) : nullptr;
+    *defaulted = FALSE;
+    return TRUE;
+}
+
+BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID *owner,
+                                       LPBOOL defaulted)
+{
+    sim::SimBeforeCall("GetSecurityDescriptorOwner");
+    const unsigned char *bytes = (const unsigned char *)descriptor;
+    DWORD offset = Get32(bytes + 4);
+    *owner = offset != 0 ? (PSID)(bytes + offset) : nullptr;
+    *defaulted = FALSE;
+    return TRUE;
+}
+
+BOOL WINAPI GetAce(PACL acl, DWORD index, LPVOID *ace)
+{
+    sim::SimBeforeCall("GetAce");
+    if (index >= acl->AceCount) {
+        LastError = 87; // ERROR_INVALID_PARAMETER
+        return FALSE;
+    }
+    unsigned char *at = (unsigned char *)acl + sizeof(ACL);
+    for (DWORD i = 0; i < index; ++i) {
+        at += at[2] | at[3] << 8;
+    }
+    *ace = at;
+    return TRUE;
+}
+
+BOOL WINAPI LookupAccountSidW(LPCWSTR system, PSID sid, LPWSTR name, LPDWORD nameLength,
+                              LPWSTR domain, LPDWORD domainLength, PSID_NAME_USE use)
+{
+    sim::SimBeforeCall("LookupAccountSidW");
+    std::string text = SidText(sid);
+    std::string args = std::string(system == nullptr ? "local" : "remote") + ", " + text;
+    if (Failing("LookupAccountSidW", args, "FALSE")) {
+        return FALSE;
+    }
+    auto found = M().accounts.find(text);
+    if (found == M().accounts.end()) {
+        LastError = ErrorNoneMapped;
+        Log("LookupAccountSidW", args, "FALSE, LE 1332");
+        return FALSE;
+    }
+    std::u16string wideName = Wide(found->second.name);
+    std::u16string wideDomain = Wide(found->second.domain);
+    if (*nameLength <= wideName.size() || *domainLength <= wideDomain.size()) {
+        *nameLength = (DWORD)wideName.size() + 1;
+        *domainLength = (DWORD)wideDomain.size() + 1;
+        LastError = ErrorInsufficientBuffer;
+        Log("LookupAccountSidW", args, "FALSE, LE 122");
+        return FALSE;
+    }
+    memcpy(name, wideName.c_str(), (wideName.size() + 1) * sizeof(WCHAR));
+    memcpy(domain, wideDomain.c_str(), (wideDomain.size() + 1) * sizeof(WCHAR));
+    *nameLength = (DWORD)wideName.size();
+    *domainLength = (DWORD)wideDomain.size();
+    *use = (SID_NAME_USE)found->second.use;
+    Log("LookupAccountSidW", args, found->second.domain + "\\" + found->second.name);
+    return TRUE;
+}
+
+LONG WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY key)
+{
+    sim::SimBeforeCall("RegOpenKeyExA");
+    std::string args = std::string(root == HKEY_LOCAL_MACHINE ? "HKLM" : "other") + ", " +
+                       Quote(subKey) + ", " + std::to_string(options) + ", " + sim::Hex(access);
+    if (access != KEY_QUERY_VALUE) {
+        Misuse("RegOpenKeyExA for more than reading values: " + args);
+    }
+    DWORD error = 0;
+    if (sim::ShouldFail("RegOpenKeyExA", nullptr, &error)) {
+        Log("RegOpenKeyExA", args, "error " + std::to_string(error));
+        return (LONG)error;
+    }
+    std::lock_guard<std::mutex> guard(M().lock);
+    auto found = M().registry.find(Lower(subKey != nullptr ? subKey : ""));
+    if (root != HKEY_LOCAL_MACHINE || found == M().registry.end()) {
+        Log("RegOpenKeyExA", args, "error 2");
+        return (LONG)ErrorFileNotFound;
+    }
+    // The key's name stands for its handle.
+    *key = (HKEY)&found->first;
+    M().keys.insert(*key);
+    Log("RegOpenKeyExA", args, "key");
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                             LPDWORD size)
+{
+    sim::SimBeforeCall("RegQueryValueExA");
+    std::lock_guard<std::mutex> guard(M().lock);
+    if (M().keys.count(key) == 0) {
+        Misuse("RegQueryValueExA on a key not open");
+        return (LONG)ErrorInvalidHandle;
+    }
+    const std::map<std::string, DWORD> &values = M().registry[*(const std::string *)key];
+    auto found = values.find(name != nullptr ? name : "");
+    if (reserved != nullptr || found == values.end()) {
+        return (LONG)ErrorFileNotFound;
+    }
+    if (type != nullptr) {
+        *type = REG_DWORD;
+    }
+    if (data != nullptr) {
+        if (size == nullptr || *size < sizeof(DWORD)) {
+            return 234; // ERROR_MORE_DATA
+        }
+        memcpy(data, &found->second, sizeof(DWORD));
+    }
+    if (size != nullptr) {
+        *size = sizeof(DWORD);
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegCloseKey(HKEY key)
+{
+    sim::SimBeforeCall("RegCloseKey");
+    std::lock_guard<std::mutex> guard(M().lock);
+    if (M().keys.erase(key) == 0) {
+        Misuse("RegCloseKey of a key not open");
+        return (LONG)ErrorInvalidHandle;
+    }
+    return ERROR_SUCCESS;
+}
+
+} // extern "C"

@@ -1,0 +1,408 @@
+// KERNEL32 of the machine the installation check looks at: files, the
+// console, libraries loaded at run time, the system's version and clock, the
+// process list.
+#include <string.h>
+#include <strings.h>
+
+#include "sim/host/machine.h"
+
+using namespace fake::detail;
+using namespace fake::machine;
+
+namespace fake
+{
+namespace machine
+{
+
+BOOL WINAPI FakeIsWow64Process(HANDLE process, BOOL *wow64)
+{
+    sim::SimBeforeCall("IsWow64Process");
+    *wow64 = M().wow64;
+    Log("IsWow64Process", process == (HANDLE)(LONG_PTR)-1 ? "process" : "other",
+        M().wow64 ? "TRUE, wow64" : "TRUE, native");
+    return TRUE;
+}
+
+} // namespace machine
+} // namespace fake
+
+// ---- the platform calls ----
+
+extern "C" {
+
+VOID WINAPI SetLastError(DWORD error)
+{
+    LastError = error;
+}
+
+// The machine's ANSI code page is 932, as on the Japanese systems the check
+// is run on.
+BOOL WINAPI IsDBCSLeadByte(BYTE c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+LPSTR WINAPI GetCommandLineA(void)
+{
+    sim::SimBeforeCall("GetCommandLineA");
+    Log("GetCommandLineA", "", Quote(M().commandLine.c_str()));
+    return &M().commandLine[0];
+}
+
+HANDLE WINAPI GetStdHandle(DWORD which)
+{
+    sim::SimBeforeCall("GetStdHandle");
+    HANDLE handle = which == STD_OUTPUT_HANDLE  ? StdOutput
+                    : which == STD_ERROR_HANDLE ? StdError
+                                                : INVALID_HANDLE_VALUE;
+    Log("GetStdHandle", std::to_string((int)which),
+        handle == StdOutput  ? "output"
+        : handle == StdError ? "error"
+                             : "INVALID");
+    return handle;
+}
+
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED)
+{
+    sim::SimBeforeCall("WriteFile");
+    if (file != StdOutput && file != StdError) {
+        Misuse("WriteFile to something other than the console");
+        LastError = ErrorInvalidHandle;
+        return FALSE;
+    }
+    std::string text((const char *)buffer, count);
+    {
+        std::lock_guard<std::mutex> guard(M().lock);
+        (file == StdOutput ? M().output : M().errorOutput) += text;
+    }
+    *written = count;
+    return TRUE;
+}
+
+BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add)
+{
+    sim::SimBeforeCall("SetConsoleCtrlHandler");
+    std::lock_guard<std::mutex> guard(M().lock);
+    if (add) {
+        M().handler = handler;
+    } else if (M().handler == handler) {
+        M().handler = nullptr;
+    }
+    return TRUE;
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
+                          DWORD disposition, DWORD flags, HANDLE)
+{
+    sim::SimBeforeCall("CreateFileA");
+    std::string args = Quote(path) + ", " + sim::Hex(access) + ", " + sim::Hex(share) + ", " +
+                       std::to_string(disposition) + ", " + sim::Hex(flags);
+    if (access != GENERIC_READ || disposition != OPEN_EXISTING) {
+        Misuse("CreateFileA for more than reading what exists: " + args);
+    }
+    fake::File file;
+    if (Failing("CreateFileA", args, "INVALID")) {
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!FindFile(path, &file) || file.openError != 0) {
+        LastError = file.openError != 0 ? file.openError : ErrorFileNotFound;
+        Log("CreateFileA", args, "INVALID, LE " + std::to_string(LastError));
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE handle = NewHandle();
+    {
+        std::lock_guard<std::mutex> guard(M().lock);
+        M().openFiles[handle] = {path, 0};
+    }
+    Log("CreateFileA", args, "file");
+    return handle;
+}
+
+BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED)
+{
+    sim::SimBeforeCall("ReadFile");
+    std::string path;
+    size_t position = 0;
+    {
+        std::lock_guard<std::mutex> guard(M().lock);
+        auto open = M().openFiles.find(handle);
+        if (open == M().openFiles.end()) {
+            Misuse("ReadFile of a handle not open");
+            LastError = ErrorInvalidHandle;
+            return FALSE;
+        }
+        path = open->second.path;
+        position = open->second.position;
+    }
+    if (Failing("ReadFile", path, "FALSE")) {
+        return FALSE;
+    }
+    fake::File file;
+    FindFile(path, &file);
+    size_t available = position < file.bytes.size() ? file.bytes.size() - position : 0;
+    size_t copied = available < count ? available : count;
+    memcpy(buffer, file.bytes.data() + position, copied);
+    *read = (DWORD)copied;
+    {
+        std::lock_guard<std::mutex> guard(M().lock);
+        M().openFiles[handle].position = position + copied;
+    }
+    Log("ReadFile", path, std::to_string(copied));
+    return TRUE;
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR path)
+{
+    sim::SimBeforeCall("GetFileAttributesA");
+    if (Failing("GetFileAttributesA", Quote(path), "INVALID")) {
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    fake::File file;
+    if (!FindFile(path, &file)) {
+        LastError = ErrorFileNotFound;
+        Log("GetFileAttributesA", Quote(path), "INVALID, LE 2");
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    DWORD attributes = file.folder ? FILE_ATTRIBUTE_DIRECTORY : 0x80 /* normal */;
+    Log("GetFileAttributesA", Quote(path), sim::Hex(attributes));
+    return attributes;
+}
+
+DWORD WINAPI GetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR *filePart)
+{
+    sim::SimBeforeCall("GetFullPathNameA");
+    if (Failing("GetFullPathNameA", Quote(path), "0")) {
+        return 0;
+    }
+    std::string given = path;
+    bool absolute = (given.size() >= 2 && given[1] == ':') || given.rfind("\\\\", 0) == 0;
+    std::string full = absolute ? given : M().currentFolder + "\\" + given;
+    if (full.size() >= size) {
+        Log("GetFullPathNameA", Quote(path), std::to_string(full.size() + 1) + " needed");
+        return (DWORD)full.size() + 1;
+    }
+    memcpy(buffer, full.c_str(), full.size() + 1);
+    if (filePart != nullptr) {
+        size_t slash = full.find_last_of('\\');
+        *filePart = buffer + (slash == std::string::npos ? 0 : slash + 1);
+    }
+    Log("GetFullPathNameA", Quote(path), Quote(buffer));
+    return (DWORD)full.size();
+}
+
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size)
+{
+    sim::SimBeforeCall("GetSystemDirectoryA");
+    if (Failing("GetSystemDirectoryA", std::to_string(size), "0")) {
+        return 0;
+    }
+    const std::string &folder = M().systemDirectory;
+    if (folder.size() >= size) {
+        return (UINT)folder.size() + 1;
+    }
+    memcpy(buffer, folder.c_str(), folder.size() + 1);
+    Log("GetSystemDirectoryA", std::to_string(size), Quote(buffer));
+    return (UINT)folder.size();
+}
+
+HMODULE WINAPI LoadLibraryExA(LPCSTR path, HANDLE, DWORD flags)
+{
+    sim::SimBeforeCall("LoadLibraryExA");
+    std::string args = Quote(path) + ", " + sim::Hex(flags);
+    if (Failing("LoadLibraryExA", args, "null")) {
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> guard(M().lock);
+    auto found = M().libraries.find(Lower(path));
+    if (found == M().libraries.end()) {
+        LastError = ErrorModNotFound;
+        Log("LoadLibraryExA", args, "null, LE 126");
+        return nullptr;
+    }
+    ++found->second.loaded;
+    HMODULE module = nullptr;
+    for (const auto &entry : M().modules) {
+        if (entry.second == found->first) {
+            module = entry.first;
+        }
+    }
+    if (module == nullptr) {
+        module = (HMODULE)M().nextModule;
+        M().nextModule += 0x10000;
+        M().modules[module] = found->first;
+    }
+    Log("LoadLibraryExA", args, "module");
+    return module;
+}
+
+BOOL WINAPI FreeLibrary(HMODULE module)
+{
+    sim::SimBeforeCall("FreeLibrary");
+    std::lock_guard<std::mutex> guard(M().lock);
+    auto found = M().modules.find(module);
+    if (found == M().modules.end() || M().libraries[found->second].loaded == 0) {
+        Misuse("FreeLibrary of a module not loaded");
+        LastError = ErrorInvalidHandle;
+        return FALSE;
+    }
+    --M().libraries[found->second].loaded;
+    Log("FreeLibrary", M().libraries[found->second].path, "TRUE");
+    return TRUE;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name)
+{
+    sim::SimBeforeCall("GetProcAddress");
+    std::string args = Quote(name);
+    if (module == Kernel32) {
+        if (strcmp(name, "IsWow64Process") == 0 && M().wow64Known) {
+            Log("GetProcAddress", "kernel32, " + args, "routine");
+            return (FARPROC)(void (*)(void))FakeIsWow64Process;
+        }
+        LastError = ErrorProcNotFound;
+        Log("GetProcAddress", "kernel32, " + args, "null, LE 127");
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> guard(M().lock);
+    auto found = M().modules.find(module);
+    if (found == M().modules.end() || M().libraries[found->second].loaded == 0) {
+        Misuse("GetProcAddress on a module not loaded");
+        LastError = ErrorInvalidHandle;
+        return nullptr;
+    }
+    const Library &library = M().libraries[found->second];
+    args = library.path + ", " + args;
+    FARPROC routine = library.exports.count(name) != 0 ? Routine(name) : nullptr;
+    if (routine == nullptr) {
+        LastError = ErrorProcNotFound;
+        Log("GetProcAddress", args, "null, LE 127");
+        return nullptr;
+    }
+    Log("GetProcAddress", args, "routine");
+    return routine;
+}
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR name)
+{
+    sim::SimBeforeCall("GetModuleHandleA");
+    if (name == nullptr) {
+        Log("GetModuleHandleA", "null", "image");
+        return (HMODULE)M().image.data();
+    }
+    if (strcasecmp(name, "kernel32.dll") == 0 || strcasecmp(name, "kernel32") == 0) {
+        Log("GetModuleHandleA", Quote(name), "kernel32");
+        return Kernel32;
+    }
+    LastError = ErrorModNotFound;
+    Log("GetModuleHandleA", Quote(name), "null");
+    return nullptr;
+}
+
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info)
+{
+    sim::SimBeforeCall("GetVersionExA");
+    OSVERSIONINFOEXA *version = (OSVERSIONINFOEXA *)info;
+    if (version->dwOSVersionInfoSize != sizeof(OSVERSIONINFOEXA)) {
+        Misuse("GetVersionExA given a record size of " +
+               std::to_string(version->dwOSVersionInfoSize));
+    }
+    if (Failing("GetVersionExA", "", "FALSE")) {
+        return FALSE;
+    }
+    version->dwMajorVersion = M().major;
+    version->dwMinorVersion = M().minor;
+    version->dwBuildNumber = M().build;
+    version->dwPlatformId = 2;
+    memset(version->szCSDVersion, 0, sizeof version->szCSDVersion);
+    strncpy(version->szCSDVersion, M().servicePack.c_str(), sizeof version->szCSDVersion);
+    Log("GetVersionExA", "", "TRUE");
+    return TRUE;
+}
+
+VOID WINAPI GetLocalTime(LPSYSTEMTIME time)
+{
+    sim::SimBeforeCall("GetLocalTime");
+    // The clock starts at 10:00:00.000 on the day of the test.
+    unsigned long long ms = fake::Now() + 10ull * 3600 * 1000;
+    memset(time, 0, sizeof *time);
+    time->wYear = 2026;
+    time->wMonth = 12;
+    time->wDay = 8;
+    time->wHour = (WORD)(ms / 3600000 % 24);
+    time->wMinute = (WORD)(ms / 60000 % 60);
+    time->wSecond = (WORD)(ms / 1000 % 60);
+    time->wMilliseconds = (WORD)(ms % 1000);
+}
+
+DWORD WINAPI GetTickCount(void)
+{
+    sim::SimBeforeCall("GetTickCount");
+    return (DWORD)(M().tickBase + fake::Now());
+}
+
+HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T size)
+{
+    sim::SimBeforeCall("LocalAlloc");
+    if (Failing("LocalAlloc", std::to_string(size), "null")) {
+        return nullptr;
+    }
+    void *block = calloc(1, size);
+    TrackRecord(block);
+    Log("LocalAlloc", std::to_string(flags) + ", " + std::to_string(size), "block");
+    return block;
+}
+
+HANDLE WINAPI CreateToolhelp32Snapshot(DWORD flags, DWORD process)
+{
+    sim::SimBeforeCall("CreateToolhelp32Snapshot");
+    std::string args = sim::Hex(flags) + ", " + std::to_string(process);
+    if (Failing("CreateToolhelp32Snapshot", args, "INVALID")) {
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE handle = NewHandle();
+    {
+        std::lock_guard<std::mutex> guard(M().lock);
+        M().snapshots[handle] = 0;
+    }
+    Log("CreateToolhelp32Snapshot", args, "snapshot");
+    return handle;
+}
+
+static BOOL NextProcess(const char *api, HANDLE snapshot, LPPROCESSENTRY32 entry, bool first)
+{
+    sim::SimBeforeCall(api);
+    std::lock_guard<std::mutex> guard(M().lock);
+    auto found = M().snapshots.find(snapshot);
+    if (found == M().snapshots.end()) {
+        Misuse(std::string(api) + " on a snapshot not open");
+        LastError = ErrorInvalidHandle;
+        return FALSE;
+    }
+    if (entry->dwSize != sizeof(PROCESSENTRY32)) {
+        Misuse(std::string(api) + " given a record size of " + std::to_string(entry->dwSize));
+    }
+    if (first) {
+        found->second = 0;
+    }
+    if (found->second >= M().processes.size()) {
+        LastError = ErrorNoMoreFiles;
+        return FALSE;
+    }
+    const auto &process = M().processes[found->second++];
+    entry->th32ProcessID = process.first;
+    memset(entry->szExeFile, 0, sizeof entry->szExeFile);
+    strncpy(entry->szExeFile, process.second.c_str(), sizeof entry->szExeFile - 1);
+    return TRUE;
+}
+
+BOOL WINAPI Process32First(HANDLE snapshot, LPPROCESSENTRY32 entry)
+{
+    return NextProcess("Process32First", snapshot, entry, true);
+}
+
+BOOL WINAPI Process32Next(HANDLE snapshot, LPPROCESSENTRY32 entry)
+{
+    return NextProcess("Process32Next", snapshot, entry, false);
+}
+
+} // extern "C"

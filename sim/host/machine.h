@@ -1,0 +1,108 @@
+// The machine the installation check looks at, shared by the fake's files of
+// the platform libraries it calls (kernel32.cpp, advapi32.cpp, netapi32.cpp):
+// its state, and the helpers that turn the test's data into the platform's
+// records.
+#pragma once
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/host/fake.h"
+#include "sim/host/internal.h"
+
+#include "platform/advapi32.h"
+
+namespace fake
+{
+namespace machine
+{
+
+const DWORD ErrorFileNotFound = 2;
+const DWORD ErrorInvalidHandle = 6;
+const DWORD ErrorInsufficientBuffer = 122;
+const DWORD ErrorModNotFound = 126;
+const DWORD ErrorProcNotFound = 127;
+const DWORD ErrorNoMoreFiles = 18;
+const DWORD ErrorNoneMapped = 1332;
+
+struct OpenFile {
+    std::string path;
+    size_t position = 0;
+};
+
+struct Library {
+    std::string path;
+    std::set<std::string> exports;
+    unsigned loaded = 0;
+};
+
+struct Account {
+    std::string domain;
+    std::string name;
+    int use = 0;
+};
+
+struct Machine {
+    std::mutex lock;
+    std::map<std::string, fake::File> files;
+    std::map<std::string, Library> libraries;
+    std::map<HMODULE, std::string> modules;
+    std::map<HANDLE, OpenFile> openFiles;
+    std::map<HANDLE, size_t> snapshots;
+    std::set<HKEY> keys;
+    std::set<void *> netBuffers;
+    std::map<std::string, std::map<std::string, DWORD>> registry;
+    std::vector<std::pair<DWORD, std::string>> processes;
+    std::map<std::string, Account> accounts;
+    std::vector<std::string> administrators;
+    std::string systemDirectory = "C:\\WINDOWS\\system32";
+    std::string commandLine = "tovrin-check.exe";
+    std::string currentFolder = "C:\\Tovrin";
+    DWORD major = 5, minor = 1, build = 2600;
+    std::string servicePack = "Service Pack 3";
+    std::vector<unsigned char> image;
+    bool wow64Known = true;
+    bool wow64 = false;
+    std::string output;
+    std::string errorOutput;
+    PHANDLER_ROUTINE handler = nullptr;
+    std::vector<std::thread> ctrlThreads;
+    // Whether the latest handler has done its work and waits or has returned.
+    bool handlerSettled = true;
+    std::condition_variable settled;
+    DWORD tickBase = 0;
+    uintptr_t nextModule = 0x7000000;
+};
+
+Machine &M();
+
+// Stand-ins for handles that are not objects of the fake.
+HANDLE const StdOutput = (HANDLE)(uintptr_t)0x3001;
+HANDLE const StdError = (HANDLE)(uintptr_t)0x3002;
+HMODULE const Kernel32 = (HMODULE)(uintptr_t)0x6000000;
+
+std::string Lower(std::string text);
+std::vector<unsigned char> SidBytes(const std::string &text);
+std::string SidText(const void *sid);
+void Put16(std::vector<unsigned char> &out, size_t at, unsigned value);
+void Put32(std::vector<unsigned char> &out, size_t at, unsigned long value);
+// A self-relative security descriptor: header, owner, then the DACL.
+std::vector<unsigned char> Descriptor(const fake::File &file);
+// The file at `path`, from the files or the profiles; false when none.
+bool FindFile(const std::string &path, fake::File *file);
+std::u16string Wide(const std::string &text);
+// The fake's own definitions of what a library exports, by name.
+FARPROC Routine(const std::string &name);
+
+BOOL WINAPI FakeIsWow64Process(HANDLE process, BOOL *wow64);
+DWORD WINAPI FakeNetLocalGroupGetMembers(LPCWSTR server, LPCWSTR group, DWORD level, BYTE **buffer,
+                                         DWORD, LPDWORD read, LPDWORD total, ULONG_PTR *);
+DWORD WINAPI FakeNetApiBufferFree(LPVOID buffer);
+
+} // namespace machine
+} // namespace fake
