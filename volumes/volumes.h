@@ -15,8 +15,9 @@ ResultCode CommitAndDisableVolume(LPCWSTR volumeName);
 // Asks for protection at the next boot; with restart set, also reboots now.
 ResultCode EnableVolume(LPCWSTR volumeName, BOOL restart);
 
-// Commit-and-disable then enable on every protected volume. Returns 0 unless
-// the volume list itself cannot be had.
+// Commit-and-disable then enable on every protected volume whose overlay is
+// enabled; one whose protection is off is left as it is. Returns 0 unless the
+// volume list itself cannot be had.
 ResultCode CommitAndReenableAll();
 
 // Enables the shutdown privilege and forces a restart.

@@ -47,6 +47,30 @@ ResultCode EnableVolume(LPCWSTR volumeName, BOOL restart)
     return 0;
 }
 
+// Whether the pass should write the volume back: FALSE only when its record
+// says protection is off. Such a volume was left unprotected on purpose, so
+// that what is written there persists; enabling it would discard that data
+// at every restart from then on. A record that cannot be read gives TRUE, so
+// that a failed read never leaves a protected overlay filling up.
+static BOOL OverlayEnabled(LPCWSTR volumeName)
+{
+    HANDLE volume = EwfMgrOpenProtected(volumeName);
+    if (volume == INVALID_HANDLE_VALUE) {
+        Trace("EwfMgrOpenProtected failed LE = %u\n", GetLastError());
+        return TRUE;
+    }
+    PEWF_VOLUME_CONFIG config = EwfMgrGetProtectedVolumeConfig(volume);
+    BOOL enabled = TRUE;
+    if (config == nullptr) {
+        Trace("EwfMgrGetProtectedVolumeConfig failed LE = %u\n", GetLastError());
+    } else {
+        enabled = config->State != EWF_DISABLED;
+        LocalFree(config);
+    }
+    EwfMgrClose(volume);
+    return enabled;
+}
+
 ResultCode CommitAndReenableAll()
 {
     PEWF_VOLUME_NAME_ENTRY list = EwfMgrGetProtectedVolumeList();
@@ -55,11 +79,15 @@ ResultCode CommitAndReenableAll()
         Trace("EwfMgrGetProtectedVolumeList failed LE = %u\n", code);
         return code;
     }
-    // Each volume is enabled even when its commit failed, and one bad volume
-    // must not keep the others' overlays in RAM.
+    // Each protected volume is enabled even when its commit failed, and one
+    // bad volume must not keep the others' overlays in RAM.
     while (!EwfMgrVolumeNameListIsEmpty(list)) {
-        CommitAndDisableVolume(list->Name);
-        EnableVolume(list->Name, FALSE);
+        if (OverlayEnabled(list->Name)) {
+            CommitAndDisableVolume(list->Name);
+            EnableVolume(list->Name, FALSE);
+        } else {
+            Trace("%s: protection is off, left as it is\n", list->Name);
+        }
         EwfMgrVolumeNameEntryPop(&list);
     }
     if (list != nullptr) {

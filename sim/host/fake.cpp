@@ -580,6 +580,7 @@ void Trace(const char *format, ...)
         {"EwfMgrCommit succeeded\n", ""},
         {"EwfMgrEnable failed LE = %u\n", "u"},
         {"EwfMgrEnable succeeded\n", ""},
+        {"%s: protection is off, left as it is\n", "W"},
     };
     fake::TraceLine line;
     line.format = format;

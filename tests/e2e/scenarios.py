@@ -265,6 +265,29 @@ def commit_fails(arch):
           f"the failed volume is not still protected: {journal.volumes[V2]}")
 
 
+def disabled_volume_left(arch):
+    # D: is registered but left unprotected on purpose, so that its data
+    # persists: the pass must neither commit it nor enable it.
+    run = wine.Run(arch, "disabled-volume-left",
+                   volume(V1, "C", "40M") + volume(V2, "D", "10M", "state=disabled"),
+                   ini=limit_ini(32)).start()
+    respond_and_dismiss(run, arch)
+    journal = check_clean_end(run, arch)
+    check(pass_order(journal) == [("EwfMgrCommitAndDisableLive", V1), ("EwfMgrEnable", V1)],
+          f"pass order {pass_order(journal)}")
+    last_list = max(i for i, c in enumerate(journal.calls)
+                    if c.api == "EwfMgrGetProtectedVolumeList")
+    read = [c.args for c in journal.calls[last_list:] if c.api == "EwfMgrGetProtectedVolumeConfig"]
+    check(read == [V1, V2], f"the pass read the volumes' states as {read}")
+    needs_windows(arch, "the volumes' end state, written when the library unloads")
+    c, d = journal.volumes[V1], journal.volumes[V2]
+    check(c["committed"] == str(40 * MIB) and c["state"] == "disabled" and c["boot"] == "enable",
+          f"C: ended as {c}")
+    check(d["committed"] == "0" and d["state"] == "disabled" and d["boot"] == "none"
+          and d["size"] == str(10 * MIB), f"D: was touched: {d}")
+    print(f"C: {c}\nD: {d}")
+
+
 def dismissed_during_pass(arch):
     needs_windows(arch, "a dismissal")
     run = wine.Run(arch, "dismissed-during-pass",
@@ -292,7 +315,8 @@ def dismissed_after_pass(arch):
 
 SCENARIOS = {f.__name__: f for f in [
     overflow, below_limit, profile_missing, profile_spaced, profile_plus, profile_renamed,
-    profile_no_digits, list_fails, commit_fails, dismissed_during_pass, dismissed_after_pass]}
+    profile_no_digits, list_fails, commit_fails, disabled_volume_left, dismissed_during_pass,
+    dismissed_after_pass]}
 
 
 def run_scenario(scenarios, arch, name):

@@ -361,18 +361,110 @@ TEST_F(VolumesTest, PassGoesOnPastAVolumeWhoseCommitFails)
     EXPECT_TRUE(NothingLeft());
 }
 
-TEST_F(VolumesTest, PassEnablesEvenWhenTheCommitCouldNotOpen)
+TEST_F(VolumesTest, PassLeavesAVolumeWhoseProtectionIsOffAsItIs)
 {
-    sim::Volume &volume = sim::AddVolume("VolC", 'C', MiB);
-    volume.state = EWF_DISABLED;
-    fake::Fail("EwfMgrOpenProtected", 5, "VolC", 1);
+    // Every mix of three volumes, each protected or deliberately not.
+    for (unsigned off = 0; off < 8; ++off) {
+        SCOPED_TRACE("protection off on volumes " + std::to_string(off) + " (bit 0 = C)");
+        fake::Reset();
+        const char letters[] = "CDE";
+        std::vector<std::string> expected;
+        std::vector<std::string> traces;
+        for (unsigned i = 0; i < 3; ++i) {
+            std::string name = std::string("Vol") + letters[i];
+            sim::Volume &volume = sim::AddVolume(name, (WCHAR)letters[i], MiB << i);
+            if ((off >> i & 1) != 0) {
+                volume.state = EWF_DISABLED;
+                volume.bootCommand = EWF_NO_CMD;
+                traces.push_back(name + ": protection is off, left as it is\n");
+            } else {
+                expected.push_back("EwfMgrCommitAndDisableLive(" + name + ") -> TRUE");
+                expected.push_back("EwfMgrEnable(" + name + ") -> TRUE");
+                traces.push_back("EwfMgrCommit succeeded\n");
+                traces.push_back("EwfMgrEnable succeeded\n");
+            }
+        }
+        EXPECT_EQ(0u, CommitAndReenableAll());
+        EXPECT_EQ(expected, fake::CallTexts({"EwfMgrCommitAndDisableLive", "EwfMgrEnable"}));
+        EXPECT_EQ(traces, TraceTexts());
+        for (unsigned i = 0; i < 3; ++i) {
+            const sim::Volume &volume = sim::TheWorld().volumes[i];
+            bool left = (off >> i & 1) != 0;
+            EXPECT_EQ(left ? EWF_NO_CMD : EWF_ENABLE, volume.bootCommand) << letters[i];
+            EXPECT_EQ(left ? (MiB << i) : 0, volume.ramDataSize) << letters[i];
+            EXPECT_EQ(left ? 0u : 1u, volume.commits) << letters[i];
+            EXPECT_EQ(left ? 0u : 1u, volume.enables) << letters[i];
+        }
+        EXPECT_TRUE(NothingLeft());
+    }
+}
+
+TEST_F(VolumesTest, PassReadsEachVolumesStateJustBeforeItsWriteBack)
+{
+    sim::AddVolume("VolC", 'C', MiB);
+    sim::AddVolume("VolD", 'D', MiB).state = EWF_DISABLED;
     EXPECT_EQ(0u, CommitAndReenableAll());
-    EXPECT_EQ(
-        (std::vector<std::string>{"EwfMgrOpenProtected(VolC) -> INVALID, LE 5",
-                                  "EwfMgrOpenProtected(VolC) -> handle",
-                                  "EwfMgrEnable(VolC) -> TRUE"}),
-        fake::CallTexts({"EwfMgrOpenProtected", "EwfMgrCommitAndDisableLive", "EwfMgrEnable"}));
+    EXPECT_EQ((std::vector<std::string>{
+                  "EwfMgrOpenProtected(VolC) -> handle",
+                  "EwfMgrGetProtectedVolumeConfig(VolC) -> RamDataSize 1048576",
+                  "EwfMgrClose(VolC) -> TRUE",
+                  "EwfMgrOpenProtected(VolC) -> handle",
+                  "EwfMgrCommitAndDisableLive(VolC) -> TRUE",
+                  "EwfMgrClose(VolC) -> TRUE",
+                  "EwfMgrOpenProtected(VolC) -> handle",
+                  "EwfMgrEnable(VolC) -> TRUE",
+                  "EwfMgrClose(VolC) -> TRUE",
+                  "EwfMgrOpenProtected(VolD) -> handle",
+                  "EwfMgrGetProtectedVolumeConfig(VolD) -> RamDataSize 1048576",
+                  "EwfMgrClose(VolD) -> TRUE",
+              }),
+              fake::CallTexts({"EwfMgrOpenProtected", "EwfMgrGetProtectedVolumeConfig",
+                               "EwfMgrClose", "EwfMgrCommitAndDisableLive", "EwfMgrEnable"}));
     EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(VolumesTest, PassWritesBackAVolumeWhoseStateCannotBeRead)
+{
+    // A failed read must never leave a protected overlay filling up, so
+    // such a volume is treated as protected, even one that is not.
+    struct Case {
+        const char *api;
+        EWF_STATE state;
+        std::vector<std::string> calls;
+        std::vector<std::string> traces;
+    };
+    const Case cases[] = {
+        {"EwfMgrOpenProtected",
+         EWF_ENABLED,
+         {"EwfMgrCommitAndDisableLive(VolC) -> TRUE", "EwfMgrEnable(VolC) -> TRUE"},
+         {"EwfMgrOpenProtected failed LE = 5\n", "EwfMgrCommit succeeded\n",
+          "EwfMgrEnable succeeded\n"}},
+        {"EwfMgrGetProtectedVolumeConfig",
+         EWF_ENABLED,
+         {"EwfMgrCommitAndDisableLive(VolC) -> TRUE", "EwfMgrEnable(VolC) -> TRUE"},
+         {"EwfMgrGetProtectedVolumeConfig failed LE = 5\n", "EwfMgrCommit succeeded\n",
+          "EwfMgrEnable succeeded\n"}},
+        {"EwfMgrGetProtectedVolumeConfig",
+         EWF_DISABLED,
+         {"EwfMgrCommitAndDisableLive(VolC) -> FALSE, LE 1", "EwfMgrEnable(VolC) -> TRUE"},
+         {"EwfMgrGetProtectedVolumeConfig failed LE = 5\n", "EwfMgrCommit failed LE = 1\n",
+          "EwfMgrEnable succeeded\n"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.api) + (c.state == EWF_DISABLED ? ", disabled" : ""));
+        fake::Reset();
+        sim::AddVolume("VolC", 'C', MiB).state = c.state;
+        sim::AddVolume("VolD", 'D', MiB).state = EWF_DISABLED;
+        fake::Fail(c.api, 5, "VolC", 1);
+        EXPECT_EQ(0u, CommitAndReenableAll());
+        std::vector<std::string> calls = c.calls;
+        EXPECT_EQ(calls, fake::CallTexts({"EwfMgrCommitAndDisableLive", "EwfMgrEnable"}));
+        std::vector<std::string> traces = c.traces;
+        traces.push_back("VolD: protection is off, left as it is\n");
+        EXPECT_EQ(traces, TraceTexts());
+        EXPECT_EQ(MiB, sim::TheWorld().volumes[1].ramDataSize) << "D: is left alone";
+        EXPECT_TRUE(NothingLeft());
+    }
 }
 
 TEST_F(VolumesTest, PassOverNoVolumesTouchesNone)
