@@ -114,11 +114,13 @@ static BOOL IsAdministrator(const void *sid)
     if (length == 0 || length >= MAX_PATH) {
         return FALSE;
     }
-    // From the system folder by its full path: a copy elsewhere would run
-    // its code in this elevated process.
+    // From the system folder by its full path, and its own dependencies from
+    // there too, not from beside the check: a copy elsewhere would run its
+    // code in this elevated process.
     char path[MAX_PATH];
-    HMODULE library =
-        JoinPath(path, folder, "netapi32.dll") ? LoadLibraryExA(path, nullptr, 0) : nullptr;
+    HMODULE library = JoinPath(path, folder, "netapi32.dll")
+                          ? LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
+                          : nullptr;
     if (library == nullptr) {
         return FALSE;
     }

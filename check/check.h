@@ -21,6 +21,15 @@ struct Target {
     int limit;
 };
 
+// What ReportSystem found, for the findings after it.
+struct SystemFacts {
+    DWORD major; // Windows' version, 0 when unknown
+    DWORD minor;
+    BOOL is64; // 64-bit Windows
+    WORD own;  // this check's own PE machine
+};
+extern SystemFacts TheSystem;
+
 BOOL IsFile(const char *path);
 // FALSE, leaving `path` empty, when folder\name does not fit MAX_PATH.
 BOOL JoinPath(char *path, const char *folder, const char *name);

@@ -72,3 +72,19 @@ PEWF_VOLUME_CONFIG WINAPI EwfMgrGetProtectedVolumeConfig(HANDLE volume)
     auto call = BIND(PEWF_VOLUME_CONFIG(WINAPI *)(HANDLE), CallGetProtectedVolumeConfig);
     return call != nullptr ? call(volume) : nullptr;
 }
+
+BOOL WINAPI EwfMgrIsHORMActivated(HANDLE volume)
+{
+    FARPROC routine = nullptr;
+    if (EwfApiModule != nullptr) {
+        routine = GetProcAddress(EwfApiModule, "EwfMgrIsHORMActivated");
+        if (routine == nullptr) {
+            routine = GetProcAddress(EwfApiModule, "EwfMgrIsHormActivated");
+        }
+    }
+    if (routine == nullptr) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return FALSE;
+    }
+    return ((BOOL(WINAPI *)(HANDLE))(void (*)(void))routine)(volume);
+}

@@ -1,8 +1,11 @@
 // Which EWFAPI.dll the watchdog will get, and whether it has every call the
-// watchdog imports.
+// watchdog imports: read from the file's bytes, so that nothing of a library
+// someone may have planted runs in this elevated process.
 #include "check/library.h"
 
 #include "check/check.h"
+#include "check/pe.h"
+#include "platform/advapi32.h"
 
 HMODULE EwfApiModule = nullptr;
 
@@ -20,76 +23,191 @@ const char *const WatchdogEwfCalls[EWFAPI_CALL_COUNT] = {
 };
 
 static const char LibraryName[] = "EWFAPI.dll";
+// The real library is tens of KiB; a file past this is no library of it.
+#define LIBRARY_MAX_SIZE (4u << 20)
 
-static void ReportMissingCalls(HMODULE library, BOOL quiet)
+// The whole file, in a block to be released with LocalFree; null, with the
+// error, when it cannot be read or is larger than any such library.
+static BYTE *ReadLibraryFile(const char *path, DWORD *size, DWORD *error)
 {
-    DWORD missing = 0;
-    for (const char *call : WatchdogEwfCalls) {
-        if (GetProcAddress(library, call) == nullptr) {
-            ++missing;
+    HANDLE file =
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    BYTE *bytes = file != INVALID_HANDLE_VALUE
+                      ? (BYTE *)LocalAlloc(LMEM_FIXED, LIBRARY_MAX_SIZE + 1)
+                      : nullptr;
+    *size = 0;
+    BOOL read = bytes != nullptr;
+    DWORD got = 0;
+    // One byte more than the largest size taken, to tell a file that is larger.
+    while (read && *size <= LIBRARY_MAX_SIZE) {
+        read = ReadFile(file, bytes + *size, LIBRARY_MAX_SIZE + 1 - *size, &got, nullptr);
+        if (!read || got == 0) {
+            break;
+        }
+        *size += got;
+    }
+    *error = GetLastError();
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+    if (read && *size > LIBRARY_MAX_SIZE) {
+        *error = ERROR_FILE_TOO_LARGE;
+        read = FALSE;
+    }
+    if (!read && bytes != nullptr) {
+        LocalFree(bytes);
+        bytes = nullptr;
+    }
+    return bytes;
+}
+
+// Whether the watchdog can start with the library at `path` (`shown` in the
+// report), and whether any call it imports would load another library.
+static void ReportCalls(const char *path, const char *shown, BOOL quiet)
+{
+    DWORD size = 0;
+    DWORD error = 0;
+    BYTE *file = ReadLibraryFile(path, &size, &error);
+    if (file == nullptr) {
+        Say(LevelProblem, "library.calls", "%s: cannot be read (error %u)", shown, error);
+        return;
+    }
+    ExportTable table;
+    const char *malformed = OpenExports(file, size, &table);
+    DWORD bad = 0;
+    if (malformed != nullptr) {
+        ++bad;
+        Say(LevelProblem, "library.calls", "%s: %s: Windows will refuse to start the watchdog",
+            shown, malformed);
+    }
+    for (DWORD i = 0; malformed == nullptr && i < EWFAPI_CALL_COUNT; ++i) {
+        char target[96];
+        ExportKind kind = FindExport(&table, WatchdogEwfCalls[i], target, sizeof target);
+        if (kind == ExportMissing) {
+            ++bad;
+            // Only XP Embedded had libraries without the live commit.
             Say(LevelProblem, "library.calls",
-                "%s is missing: Windows will refuse to start the watchdog (XP Embedded needs SP2 "
-                "and Feature Pack 2007)",
-                call);
+                "%s is missing: Windows will refuse to start the watchdog%s", WatchdogEwfCalls[i],
+                TheSystem.major < 6 ? " (XP Embedded needs SP2 and Feature Pack 2007)" : "");
+        } else if (kind == ExportForwarded) {
+            ++bad;
+            DWORD dot = 0;
+            while (target[dot] != '\0' && target[dot] != '.') {
+                ++dot;
+            }
+            target[dot] = '\0';
+            Say(LevelProblem, "library.calls",
+                "%s forwards elsewhere: would load %s.dll, whose code runs with the watchdog's "
+                "rights; replace %s",
+                WatchdogEwfCalls[i], target, shown);
         }
     }
-    if (missing == 0 && !quiet) {
+    if (bad == 0 && !quiet) {
         Say(LevelOk, "library.calls", "all 10 write filter calls the watchdog imports are there");
     }
+    LocalFree(file);
+}
+
+// The system folder that a program of `machine` searches, by the name that
+// program would see (`named`) and by a path this check reads it through
+// (`readable`): a 32-bit process on 64-bit Windows is shown SysWOW64 under
+// the name system32, and reaches the real one only as Sysnative.
+static void SystemFolder(WORD machine, char *named, char *readable)
+{
+    UINT length = GetSystemDirectoryA(named, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        CopyText(named, MAX_PATH, "the system folder");
+    }
+    CopyText(readable, MAX_PATH, named);
+    if (!TheSystem.is64) {
+        return;
+    }
+    if (machine == MACHINE_X86) {
+        auto wow64Folder = (GetSystemWow64DirectoryARoutine)(void (*)(void))GetProcAddress(
+            GetModuleHandleA("kernel32.dll"), "GetSystemWow64DirectoryA");
+        length = wow64Folder != nullptr ? wow64Folder(named, MAX_PATH) : 0;
+        if (length > 0 && length < MAX_PATH) {
+            CopyText(readable, MAX_PATH, named);
+        }
+    } else if (TheSystem.own == MACHINE_X86) {
+        DWORD name = Length(readable);
+        while (name > 0 && readable[name - 1] != '\\') {
+            --name;
+        }
+        readable[name] = '\0';
+        Text sysnative;
+        Clear(&sysnative);
+        Format(&sysnative, "%sSysnative", readable);
+        CopyText(readable, MAX_PATH, sysnative.chars);
+    }
+}
+
+// No library where the watchdog looks: the driver may be there all the same,
+// in an image built without the library's component.
+static void ReportNoLibrary(const char *folder)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\Ewf", 0,
+                      KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+        RegCloseKey(key);
+        Say(LevelProblem, "library",
+            "no %s beside the watchdog or in %s, though the write filter's driver is installed: "
+            "add the Enhanced Write Filter API component to the image; the watchdog cannot "
+            "start without it",
+            LibraryName, folder);
+        return;
+    }
+    Say(LevelProblem, "library",
+        "no %s beside the watchdog or in %s: the write filter is not installed and the "
+        "watchdog cannot start",
+        LibraryName, folder);
 }
 
 BOOL ReportLibrary(const Target *target, BOOL quiet)
 {
+    char named[MAX_PATH];
+    char readable[MAX_PATH];
     char beside[MAX_PATH];
     char system[MAX_PATH];
-    char folder[MAX_PATH];
-
+    char systemRead[MAX_PATH];
+    SystemFolder(target->machine, named, readable);
     BOOL hasBeside = JoinPath(beside, target->folder, LibraryName) && IsFile(beside);
-    UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        CopyText(folder, MAX_PATH, "the system folder");
-    }
-    BOOL hasSystem = JoinPath(system, folder, LibraryName) && IsFile(system);
+    BOOL hasSystem = JoinPath(system, named, LibraryName) &&
+                     JoinPath(systemRead, readable, LibraryName) && IsFile(systemRead);
 
     if (hasBeside) {
         // Whoever could put it there runs code with the watchdog's rights.
-        // Look at its exports without letting any of its code run here too.
         Say(LevelProblem, "library",
             "%s: a copy beside the watchdog, loaded instead of the system's; delete it", beside);
-        HMODULE copy = LoadLibraryExA(beside, nullptr, DONT_RESOLVE_DLL_REFERENCES);
-        if (copy != nullptr) {
-            ReportMissingCalls(copy, quiet);
-            FreeLibrary(copy);
+        ReportCalls(beside, beside, quiet);
+    } else if (hasSystem) {
+        if (!quiet) {
+            Say(LevelOk, "library", "%s", system);
         }
-        if (!hasSystem) {
-            return FALSE;
-        }
-        Say(LevelNote, "library.read", "volumes read through %s", system);
-    } else if (!hasSystem) {
-        Say(LevelProblem, "library",
-            "no %s beside the watchdog or in %s: the write filter library is missing and the "
-            "watchdog cannot start",
-            LibraryName, folder);
+        ReportCalls(systemRead, system, quiet);
+    } else {
+        ReportNoLibrary(named);
         return FALSE;
     }
 
-    EwfApiModule = LoadLibraryExA(system, nullptr, 0);
-    if (EwfApiModule == nullptr) {
-        Say(LevelProblem, "library", "%s: cannot be loaded (error %u)", system, GetLastError());
+    // The volumes are read through the system's library of this check's own
+    // architecture, which talks to the same driver; by full path, with its
+    // own dependencies searched beside it rather than beside the check.
+    char own[MAX_PATH];
+    char ownLibrary[MAX_PATH];
+    SystemFolder(TheSystem.own, named, own);
+    if (!JoinPath(ownLibrary, own, LibraryName)) {
         return FALSE;
     }
-    if (!hasBeside) {
-        char loaded[MAX_PATH];
-        DWORD got = GetModuleFileNameA(EwfApiModule, loaded, MAX_PATH);
-        if (got > 0 && got < MAX_PATH) {
-            loaded[got] = '\0';
-        } else {
-            CopyText(loaded, MAX_PATH, system);
-        }
-        if (!quiet) {
-            Say(LevelOk, "library", "%s", loaded);
-        }
-        ReportMissingCalls(EwfApiModule, quiet);
+    EwfApiModule = LoadLibraryExA(ownLibrary, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (EwfApiModule == nullptr) {
+        Say(LevelProblem, "library.read", "%s: cannot be loaded (error %u), so no volume is read",
+            ownLibrary, GetLastError());
+        return FALSE;
+    }
+    if (hasBeside || !SameName(ownLibrary, systemRead)) {
+        Say(LevelNote, "library.read", "volumes read through %s", ownLibrary);
     }
     return TRUE;
 }

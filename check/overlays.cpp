@@ -65,6 +65,9 @@ static void ReportVolume(LPCWSTR name, Tally *tally)
     EWF_CMD command = config->BootCommand.Command;
     LONGLONG data = config->RamOverlay.RamDataSize;
     LocalFree(config);
+    // Only TRUE tells: a library without the query, or one that fails it,
+    // says FALSE, and nothing is known then.
+    BOOL horm = EwfMgrIsHORMActivated(volume);
     if (!EwfMgrClose(volume)) {
         Say(LevelProblem, key, StopsHere, name, "EwfMgrClose", GetLastError());
         return;
@@ -94,6 +97,12 @@ static void ReportVolume(LPCWSTR name, Tally *tally)
         }
     }
     Finding(level, key, &value);
+    if (horm) {
+        Say(LevelProblem, "horm",
+            "%c: hibernate once, resume many is active: the watchdog's write-back would leave the "
+            "disk different from what the next resume expects; do not use it on HORM images",
+            key[7]);
+    }
 }
 
 static void ReportTotal(const Target *target)

@@ -6,9 +6,7 @@
 static const char ShippedName[] = "tovrin.exe";
 static const char CannotRead[] = "%s: cannot be read (error %u)";
 
-// What ReportSystem found, for the findings after it.
-static BOOL System64 = FALSE;
-static WORD Own = 0;
+SystemFacts TheSystem = {0, 0, FALSE, 0};
 
 BOOL IsFile(const char *path)
 {
@@ -95,22 +93,25 @@ static const char *MachineName(WORD machine)
 
 void ReportSystem()
 {
-    Own = OwnMachine();
-    System64 = Own == MACHINE_X64;
-    if (!System64) {
+    TheSystem.major = TheSystem.minor = 0;
+    TheSystem.own = OwnMachine();
+    TheSystem.is64 = TheSystem.own == MACHINE_X64;
+    if (!TheSystem.is64) {
         auto isWow64 = (IsWow64ProcessRoutine)(void (*)(void))GetProcAddress(
             GetModuleHandleA("kernel32.dll"), "IsWow64Process");
         BOOL wow64 = FALSE;
-        System64 = isWow64 != nullptr && isWow64(GetCurrentProcess(), &wow64) && wow64;
+        TheSystem.is64 = isWow64 != nullptr && isWow64(GetCurrentProcess(), &wow64) && wow64;
     }
 
     OSVERSIONINFOEXA version;
     version.dwOSVersionInfoSize = sizeof version;
-    const char *bits = System64 ? "64-bit" : "32-bit";
+    const char *bits = TheSystem.is64 ? "64-bit" : "32-bit";
     if (!GetVersionExA((OSVERSIONINFOA *)&version)) {
         Say(LevelOk, "system", "Windows, version unknown (error %u), %s", GetLastError(), bits);
         return;
     }
+    TheSystem.major = version.dwMajorVersion;
+    TheSystem.minor = version.dwMinorVersion;
     Say(LevelOk, "system", "Windows %u.%u build %u%s%s, %s", version.dwMajorVersion,
         version.dwMinorVersion, version.dwBuildNumber, version.szCSDVersion[0] != '\0' ? " " : "",
         version.szCSDVersion, bits);
@@ -155,10 +156,10 @@ BOOL ReportWatchdogFile(Target *target)
             target->machine == 0 ? "not a Windows executable" : "built for neither x86 nor x64");
         return FALSE;
     }
-    if (target->machine == MACHINE_X64 && !System64) {
+    if (target->machine == MACHINE_X64 && !TheSystem.is64) {
         Say(LevelProblem, "watchdog",
             "%s, x64: 32-bit Windows cannot start it; use x86\\tovrin.exe", target->path);
-    } else if (target->machine == MACHINE_X86 && System64) {
+    } else if (target->machine == MACHINE_X86 && TheSystem.is64) {
         Say(LevelWarning, "watchdog",
             "%s, x86: 64-bit Windows runs it as 32-bit; x64\\tovrin.exe suits this system",
             target->path);
@@ -166,11 +167,6 @@ BOOL ReportWatchdogFile(Target *target)
         Say(LevelOk, "watchdog", "%s, %s", target->path, name);
     }
 
-    if (Own != target->machine) {
-        Say(LevelWarning, "check.arch",
-            "this is the %s check: run %s\\tovrin-check.exe to see the watchdog's library",
-            MachineName(Own), name);
-    }
     return TRUE;
 }
 

@@ -110,3 +110,6 @@ EWFAPI_DECL BOOL WINAPI EwfMgrClose(HANDLE hDevice);
 EWFAPI_DECL PEWF_VOLUME_CONFIG WINAPI EwfMgrGetProtectedVolumeConfig(HANDLE hDevice);
 EWFAPI_DECL BOOL WINAPI EwfMgrCommitAndDisableLive(HANDLE hDevice);
 EWFAPI_DECL BOOL WINAPI EwfMgrEnable(HANDLE hDevice);
+// TRUE only when hibernate once, resume many is active. Not in every
+// library, and spelled EwfMgrIsHormActivated in XP Embedded's.
+EWFAPI_DECL BOOL WINAPI EwfMgrIsHORMActivated(HANDLE hDevice);

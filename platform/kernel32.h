@@ -80,6 +80,7 @@ typedef BOOL(WINAPI *PHANDLER_ROUTINE)(DWORD dwCtrlType);
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
 #define DONT_RESOLVE_DLL_REFERENCES 0x00000001u
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008u
 #define LMEM_FIXED 0x0000u
 #define TH32CS_SNAPPROCESS 0x00000002u
 #define CTRL_C_EVENT 0u
@@ -90,6 +91,7 @@ typedef BOOL(WINAPI *PHANDLER_ROUTINE)(DWORD dwCtrlType);
 #define ERROR_ACCESS_DENIED 5u
 #define ERROR_INSUFFICIENT_BUFFER 122u
 #define ERROR_PROC_NOT_FOUND 127u
+#define ERROR_FILE_TOO_LARGE 223u
 
 typedef struct _OSVERSIONINFOEXA {
     DWORD dwOSVersionInfoSize;
@@ -175,3 +177,5 @@ BOOL WINAPI Process32Next(HANDLE hSnapshot, LPPROCESSENTRY32 lppe);
 
 // Not imported: it first appears in XP SP2's KERNEL32, so it is looked up.
 typedef BOOL(WINAPI *IsWow64ProcessRoutine)(HANDLE hProcess, BOOL *Wow64Process);
+// Looked up too: a 32-bit XP without it has no 32-bit system folder apart.
+typedef UINT(WINAPI *GetSystemWow64DirectoryARoutine)(LPSTR lpBuffer, UINT uSize);

@@ -4,7 +4,7 @@
 //
 // Scenario (EWFSIM_SCENARIO, else ewfsim.txt beside the DLL), one line each:
 //   volume NAME [letter=C] [size=N] [growth=N] [type=ram|ramreg|disk]
-//          [state=enabled|disabled]
+//          [state=enabled|disabled] [horm=1]
 //   step NAME at=MS size=N          the overlay holds N bytes from MS on
 //   fail API error=N [volume=NAME] [nth=N]
 //   delay API ms=N                  each call of API takes N ms longer
@@ -150,6 +150,7 @@ void ReadScenario(const std::string &path)
             std::string type = options["type"];
             volume.type = type == "disk" ? EWF_DISK : type == "ramreg" ? EWF_RAM_REG : EWF_RAM;
             volume.state = options["state"] == "disabled" ? EWF_DISABLED : EWF_ENABLED;
+            volume.horm = options["horm"] == "1";
         } else if (words[0] == "step") {
             sim::Volume *volume = sim::FindVolume(sim::Widen(words[1]));
             if (volume == nullptr) {

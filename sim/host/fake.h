@@ -6,6 +6,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -125,8 +126,14 @@ File &AddFile(const std::string &path, const std::string &bytes = "");
 File &AddFolder(const std::string &path);
 // The folder that "EWFAPI.dll" and the like are looked for in; C:\WINDOWS\system32.
 void SetSystemDirectory(const std::string &path);
-// A library LoadLibraryExA can load, exporting these names.
-void AddLibrary(const std::string &path, const std::vector<std::string> &exports);
+// A library LoadLibraryExA can load, exporting these names, and its file: a
+// PE image of this check's machine whose export directory lists them, with
+// `forwards` ("EwfMgrClose" -> "evil.EwfMgrClose") as forwarders.
+File &AddLibrary(const std::string &path, const std::vector<std::string> &exports,
+                 const std::map<std::string, std::string> &forwards = {});
+// The bytes of such an image, for a machine (0x14C x86, 0x8664 x64).
+std::string PeImage(WORD machine, const std::vector<std::string> &exports,
+                    const std::map<std::string, std::string> &forwards = {});
 // The ten calls the watchdog imports.
 std::vector<std::string> EwfExports();
 void SetVersion(DWORD major, DWORD minor, DWORD build, const std::string &servicePack);

@@ -23,6 +23,35 @@ BOOL WINAPI FakeIsWow64Process(HANDLE process, BOOL *wow64)
     return TRUE;
 }
 
+UINT WINAPI FakeGetSystemWow64DirectoryA(LPSTR buffer, UINT size)
+{
+    sim::SimBeforeCall("GetSystemWow64DirectoryA");
+    bool is64 = M().image[0x84] == 0x64 || (M().wow64Known && M().wow64);
+    if (!is64) {
+        LastError = 120; // ERROR_CALL_NOT_IMPLEMENTED, as on 32-bit Windows
+        Log("GetSystemWow64DirectoryA", std::to_string(size), "0, LE 120");
+        return 0;
+    }
+    const std::string &folder = M().wow64Directory;
+    if (size <= folder.size()) {
+        Log("GetSystemWow64DirectoryA", std::to_string(size), "too small");
+        return (UINT)folder.size() + 1;
+    }
+    memcpy(buffer, folder.c_str(), folder.size() + 1);
+    Log("GetSystemWow64DirectoryA", std::to_string(size), folder);
+    return (UINT)folder.size();
+}
+
+// Whether a library at `path` may be loaded: only from a system folder by
+// its full path, with its dependencies searched there rather than beside
+// the check.
+bool LoadedAsASystemLibrary(const std::string &path, DWORD flags)
+{
+    std::string folder = Lower(path.substr(0, path.find_last_of('\\') + 1));
+    return (flags & 0x8) != 0 && (folder == Lower(M().systemDirectory) + "\\" ||
+                                  folder == Lower(M().wow64Directory) + "\\");
+}
+
 } // namespace machine
 } // namespace fake
 
@@ -213,6 +242,11 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR path, HANDLE, DWORD flags)
         return nullptr;
     }
     std::lock_guard<std::mutex> guard(M().lock);
+    if (!LoadedAsASystemLibrary(path, flags)) {
+        Misuse("LoadLibraryExA(" + args +
+               "): a library may run its code only when it is "
+               "the system's, loaded by full path with LOAD_WITH_ALTERED_SEARCH_PATH");
+    }
     auto found = M().libraries.find(Lower(path));
     if (found == M().libraries.end()) {
         LastError = ErrorModNotFound;
@@ -258,6 +292,10 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name)
         if (strcmp(name, "IsWow64Process") == 0 && M().wow64Known) {
             Log("GetProcAddress", "kernel32, " + args, "routine");
             return (FARPROC)(void (*)(void))FakeIsWow64Process;
+        }
+        if (strcmp(name, "GetSystemWow64DirectoryA") == 0) {
+            Log("GetProcAddress", "kernel32, " + args, "routine");
+            return (FARPROC)(void (*)(void))FakeGetSystemWow64DirectoryA;
         }
         LastError = ErrorProcNotFound;
         Log("GetProcAddress", "kernel32, " + args, "null, LE 127");

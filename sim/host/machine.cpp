@@ -177,6 +177,7 @@ FARPROC Routine(const std::string &name)
         {"EwfMgrVolumeNameEntryPop", (FARPROC)(void (*)(void))EwfMgrVolumeNameEntryPop},
         {"EwfMgrVolumeNameListDelete", (FARPROC)(void (*)(void))EwfMgrVolumeNameListDelete},
         {"EwfMgrVolumeNameListIsEmpty", (FARPROC)(void (*)(void))EwfMgrVolumeNameListIsEmpty},
+        {"EwfMgrIsHORMActivated", (FARPROC)(void (*)(void))EwfMgrIsHORMActivated},
         {"NetLocalGroupGetMembers", (FARPROC)(void (*)(void))FakeNetLocalGroupGetMembers},
         {"NetApiBufferFree", (FARPROC)(void (*)(void))FakeNetApiBufferFree},
     };
@@ -304,12 +305,80 @@ void SetSystemDirectory(const std::string &path)
     M().systemDirectory = path;
 }
 
-void AddLibrary(const std::string &path, const std::vector<std::string> &exports)
+std::string PeImage(WORD machine, const std::vector<std::string> &exports,
+                    const std::map<std::string, std::string> &forwards)
 {
-    AddFile(path, "MZ");
+    // Headers, then one section at RVA 0x1000 holding the export directory,
+    // its three arrays and their strings; functions that are not forwarders
+    // point past every section, where code would be.
+    bool wide = machine == 0x8664;
+    size_t optionalSize = wide ? 240 : 224;
+    std::vector<unsigned char> image(0x200, 0);
+    image[0] = 'M';
+    image[1] = 'Z';
+    Put32(image, 0x3C, 0x80);
+    memcpy(&image[0x80], "PE\0\0", 4);
+    Put16(image, 0x84, machine);
+    Put16(image, 0x86, 1);
+    Put16(image, 0x94, (unsigned)optionalSize);
+    size_t optional = 0x98;
+    Put16(image, optional, wide ? 0x20B : 0x10B);
+    size_t directories = optional + (wide ? 112 : 96);
+    Put32(image, directories - 4, 16);
+
+    std::set<std::string> names(exports.begin(), exports.end());
+    for (const auto &forward : forwards) {
+        names.insert(forward.first);
+    }
+    const unsigned long base = 0x1000;
+    std::vector<unsigned char> data(40, 0);
+    size_t count = names.size();
+    size_t functions = data.size();
+    size_t namePointers = functions + 4 * count;
+    size_t ordinals = namePointers + 4 * count;
+    data.resize(ordinals + 2 * count, 0);
+    size_t i = 0;
+    for (const std::string &name : names) {
+        Put32(data, namePointers + 4 * i, base + (unsigned long)data.size());
+        data.insert(data.end(), name.begin(), name.end());
+        data.push_back(0);
+        Put16(data, ordinals + 2 * i, (unsigned)i);
+        auto forward = forwards.find(name);
+        if (forward != forwards.end()) {
+            Put32(data, functions + 4 * i, base + (unsigned long)data.size());
+            data.insert(data.end(), forward->second.begin(), forward->second.end());
+            data.push_back(0);
+        } else {
+            Put32(data, functions + 4 * i, 0x8000 + 0x10 * (unsigned long)i);
+        }
+        ++i;
+    }
+    Put32(data, 20, (unsigned long)count);
+    Put32(data, 24, (unsigned long)count);
+    Put32(data, 28, base + (unsigned long)functions);
+    Put32(data, 32, base + (unsigned long)namePointers);
+    Put32(data, 36, base + (unsigned long)ordinals);
+    Put32(image, directories, base);
+    Put32(image, directories + 4, (unsigned long)data.size());
+
+    size_t section = optional + optionalSize;
+    memcpy(&image[section], ".edata", 6);
+    Put32(image, section + 8, (unsigned long)data.size());
+    Put32(image, section + 12, base);
+    Put32(image, section + 16, (unsigned long)data.size());
+    Put32(image, section + 20, 0x200);
+    image.insert(image.end(), data.begin(), data.end());
+    return std::string(image.begin(), image.end());
+}
+
+File &AddLibrary(const std::string &path, const std::vector<std::string> &exports,
+                 const std::map<std::string, std::string> &forwards)
+{
+    WORD machine = (WORD)(M().image[0x84] | M().image[0x85] << 8);
     Library &library = M().libraries[Lower(path)];
     library.path = path;
     library.exports = std::set<std::string>(exports.begin(), exports.end());
+    return AddFile(path, PeImage(machine, exports, forwards));
 }
 
 std::vector<std::string> EwfExports()

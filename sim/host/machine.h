@@ -61,6 +61,7 @@ struct Machine {
     std::map<std::string, Account> accounts;
     std::vector<std::string> administrators;
     std::string systemDirectory = "C:\\WINDOWS\\system32";
+    std::string wow64Directory = "C:\\WINDOWS\\SysWOW64";
     std::string commandLine = "tovrin-check.exe";
     std::string currentFolder = "C:\\Tovrin";
     DWORD major = 5, minor = 1, build = 2600;
@@ -100,6 +101,7 @@ std::u16string Wide(const std::string &text);
 FARPROC Routine(const std::string &name);
 
 BOOL WINAPI FakeIsWow64Process(HANDLE process, BOOL *wow64);
+UINT WINAPI FakeGetSystemWow64DirectoryA(LPSTR buffer, UINT size);
 DWORD WINAPI FakeNetLocalGroupGetMembers(LPCWSTR server, LPCWSTR group, DWORD level, BYTE **buffer,
                                          DWORD, LPDWORD read, LPDWORD total, ULONG_PTR *);
 DWORD WINAPI FakeNetApiBufferFree(LPVOID buffer);

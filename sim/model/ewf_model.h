@@ -27,6 +27,8 @@ struct Volume {
     EWF_TYPE type = EWF_RAM;
     EWF_STATE state = EWF_ENABLED;
     EWF_CMD bootCommand = EWF_NO_CMD;
+    // Hibernate once, resume many, as the library reports it for the volume.
+    bool horm = false;
     LONGLONG ramDataSize = 0;
     // Overlay growth while protection is on, for a demo that fills by itself.
     LONGLONG growthPerSecond = 0;

@@ -271,4 +271,16 @@ BOOL WINAPI EwfMgrEnable(HANDLE handle)
     return TRUE;
 }
 
+BOOL WINAPI EwfMgrIsHORMActivated(HANDLE handle)
+{
+    const char *api = "EwfMgrIsHORMActivated";
+    Volume *volume;
+    std::string args;
+    if (FailOnHandle(api, handle, volume, args)) {
+        return FALSE;
+    }
+    SimJournal(api, args, volume->horm ? "TRUE" : "FALSE");
+    return volume->horm ? TRUE : FALSE;
+}
+
 } // extern "C"

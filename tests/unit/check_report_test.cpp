@@ -1,6 +1,7 @@
 // The check's report against the fake machine: each finding, the verdict and
 // the exit code, and that nothing is changed or left held on any path.
 #include <fstream>
+#include <functional>
 
 #include "check/library.h"
 #include "watchdog/config.h"
@@ -125,7 +126,12 @@ TEST_F(CheckTest, WatchdogFileFindings)
          "PROBLEM",
          "C:\\Tovrin\\tovrin.exe, x64: 32-bit Windows cannot start it; use x86\\tovrin.exe",
          EXIT_NOT_READY, true},
-        {"x86 on 64-bit Windows", [] { fake::SetWow64(true, true); }, "c.exe", "WARNING",
+        {"x86 on 64-bit Windows",
+         [] {
+             fake::SetWow64(true, true);
+             fake::AddLibrary("C:\\WINDOWS\\SysWOW64\\EWFAPI.dll", fake::EwfExports());
+         },
+         "c.exe", "WARNING",
          "C:\\Tovrin\\tovrin.exe, x86: 64-bit Windows runs it as 32-bit; x64\\tovrin.exe suits "
          "this system",
          EXIT_WARNINGS, true},
@@ -183,16 +189,6 @@ TEST_F(CheckTest, SystemIsDescribed)
     fake::SetVersion(5, 1, 2600, "");
     Run();
     EXPECT_EQ("Windows 5.1 build 2600, 32-bit", Line("system").value);
-    EXPECT_FALSE(Has("check.arch"));
-}
-
-TEST_F(CheckTest, CheckOfAnotherArchitectureSaysWhichToRun)
-{
-    fake::SetOwnMachine(0x8664);
-    EXPECT_EQ(EXIT_WARNINGS, Run());
-    EXPECT_EQ("WARNING", Line("check.arch").level);
-    EXPECT_EQ("this is the x64 check: run x86\\tovrin-check.exe to see the watchdog's library",
-              Line("check.arch").value);
 }
 
 struct ProfileCase {
@@ -299,80 +295,176 @@ TEST_F(CheckTest, UnreadableProfileIsAWarning)
 
 // ---- the library ----
 
-TEST_F(CheckTest, LibraryMissingEverywhere)
-{
-    fake::Reset();
-    Install();
-    fake::AddLibrary("C:\\WINDOWS\\system32\\other.dll", {});
-    fake::SetSystemDirectory("C:\\WINNT\\system32");
-    EXPECT_EQ(EXIT_NOT_READY, Run());
-    EXPECT_EQ("no EWFAPI.dll beside the watchdog or in C:\\WINNT\\system32: the write filter "
-              "library is missing and the watchdog cannot start",
-              Line("library").value);
-    EXPECT_FALSE(Has("volumes"));
-    EXPECT_FALSE(Has("total"));
-    EXPECT_TRUE(Has("access.folder")) << "the rest of the report still runs";
-    EXPECT_TRUE(NothingLeft());
-}
+struct LibraryCase {
+    const char *what;
+    std::function<void()> arrange;
+    int exitCode;
+    Texts lines; // every library line, "LEVEL key value"
+    Texts loads; // LoadLibraryExA's arguments
+};
 
-TEST_F(CheckTest, CopyBesideTheWatchdogIsLookedAtButNeverRun)
+TEST_F(CheckTest, LibraryFindings)
 {
-    fake::AddLibrary("C:\\Tovrin\\EWFAPI.dll", {"EwfMgrOpenProtected"});
-    EXPECT_EQ(EXIT_NOT_READY, Run());
-    EXPECT_EQ("C:\\Tovrin\\EWFAPI.dll: a copy beside the watchdog, loaded instead of the system's; "
-              "delete it",
-              Line("library").value);
-    // The copy's exports are what the watchdog would get.
-    Texts calls;
-    for (const ReportLine &line : Findings()) {
-        if (line.key == "library.calls") {
-            calls.push_back(line.value.substr(0, line.value.find(' ')));
+    const std::string wow64Library = "C:\\WINDOWS\\SysWOW64\\EWFAPI.dll";
+    const std::string beside = "C:\\Tovrin\\EWFAPI.dll";
+    const std::string allThere =
+        "ok library.calls all 10 write filter calls the watchdog imports are there";
+    const std::string systemLoad = "\"" + SystemLibrary + "\", 0x8";
+    const std::string copy = "PROBLEM library " + beside +
+                             ": a copy beside the watchdog, loaded instead of the system's; "
+                             "delete it";
+    auto withoutTwo = [] {
+        std::vector<std::string> exports = fake::EwfExports();
+        exports.erase(exports.begin() + 1, exports.begin() + 3);
+        return exports;
+    };
+    const LibraryCase cases[] = {
+        {"the system's",
+         [] {},
+         EXIT_READY,
+         {"ok library " + SystemLibrary, allThere},
+         {systemLoad}},
+        {"missing, no driver",
+         [] { fake::SetSystemDirectory("C:\\WINNT\\system32"); },
+         EXIT_NOT_READY,
+         {"PROBLEM library no EWFAPI.dll beside the watchdog or in C:\\WINNT\\system32: the "
+          "write filter is not installed and the watchdog cannot start"},
+         {}},
+        {"missing, driver installed",
+         [] {
+             fake::SetSystemDirectory("C:\\WINNT\\system32");
+             fake::SetRegistryDword("SYSTEM\\CurrentControlSet\\Services\\Ewf", "Start", 0);
+         },
+         EXIT_NOT_READY,
+         {"PROBLEM library no EWFAPI.dll beside the watchdog or in C:\\WINNT\\system32, though "
+          "the write filter's driver is installed: add the Enhanced Write Filter API component "
+          "to the image; the watchdog cannot start without it"},
+         {}},
+        {"copy beside, complete",
+         [&] { fake::AddLibrary(beside, fake::EwfExports()); },
+         EXIT_NOT_READY,
+         {copy, allThere, "note library.read volumes read through " + SystemLibrary},
+         {systemLoad}},
+        {"copy beside, forwarding",
+         [&] {
+             fake::AddLibrary(beside, fake::EwfExports(), {{"EwfMgrClose", "evil.EwfMgrClose"}});
+             fake::AddLibrary("C:\\Tovrin\\evil.dll", {"EwfMgrClose"});
+         },
+         EXIT_NOT_READY,
+         {copy,
+          "PROBLEM library.calls EwfMgrClose forwards elsewhere: would load evil.dll, whose code "
+          "runs with the watchdog's rights; replace " +
+              beside,
+          "note library.read volumes read through " + SystemLibrary},
+         {systemLoad}},
+        {"copy beside, no library",
+         [&] { fake::AddFile(beside, "MZ but nothing more"); },
+         EXIT_NOT_READY,
+         {copy,
+          "PROBLEM library.calls " + beside +
+              ": not a Windows library: Windows will refuse to start the watchdog",
+          "note library.read volumes read through " + SystemLibrary},
+         {systemLoad}},
+        {"copy beside, no system library",
+         [&] {
+             fake::SetSystemDirectory("C:\\WINNT\\system32");
+             fake::AddLibrary(beside, fake::EwfExports());
+         },
+         EXIT_NOT_READY,
+         {copy, allThere,
+          "PROBLEM library.read C:\\WINNT\\system32\\EWFAPI.dll: cannot be loaded (error 126), "
+          "so no volume is read"},
+         {"\"C:\\WINNT\\system32\\EWFAPI.dll\", 0x8"}},
+        {"two calls missing on XP",
+         [&] { fake::AddLibrary(SystemLibrary, withoutTwo()); },
+         EXIT_NOT_READY,
+         {"ok library " + SystemLibrary,
+          "PROBLEM library.calls EwfMgrCommitAndDisableLive is missing: Windows will refuse to "
+          "start the watchdog (XP Embedded needs SP2 and Feature Pack 2007)",
+          "PROBLEM library.calls EwfMgrEnable is missing: Windows will refuse to start the "
+          "watchdog (XP Embedded needs SP2 and Feature Pack 2007)"},
+         {systemLoad}},
+        {"a call missing on Standard 7",
+         [&] {
+             fake::SetVersion(6, 1, 7601, "Service Pack 1");
+             std::vector<std::string> exports = fake::EwfExports();
+             exports.erase(exports.begin());
+             fake::AddLibrary(SystemLibrary, exports);
+         },
+         EXIT_NOT_READY,
+         {"ok library " + SystemLibrary,
+          "PROBLEM library.calls EwfMgrClose is missing: Windows will refuse to start the "
+          "watchdog"},
+         {systemLoad}},
+        {"unreadable",
+         [&] { fake::AddLibrary(SystemLibrary, fake::EwfExports()).openError = 5; },
+         EXIT_NOT_READY,
+         {"ok library " + SystemLibrary,
+          "PROBLEM library.calls " + SystemLibrary + ": cannot be read (error 5)"},
+         {systemLoad}},
+        {"cannot be loaded",
+         [] { fake::Fail("LoadLibraryExA", 193); },
+         EXIT_NOT_READY,
+         {"ok library " + SystemLibrary, allThere,
+          "PROBLEM library.read " + SystemLibrary +
+              ": cannot be loaded (error 193), so no "
+              "volume is read"},
+         {systemLoad}},
+        {"x86 watchdog, x86 check on 64-bit Windows",
+         [&] {
+             fake::SetWow64(true, true);
+             fake::AddLibrary(wow64Library, fake::EwfExports());
+         },
+         EXIT_WARNINGS,
+         {"ok library " + wow64Library, allThere},
+         {"\"" + wow64Library + "\", 0x8"}},
+        {"x86 watchdog, x64 check",
+         [&] {
+             fake::SetOwnMachine(0x8664);
+             fake::AddLibrary(wow64Library, fake::EwfExports());
+         },
+         EXIT_WARNINGS,
+         {"ok library " + wow64Library, allThere,
+          "note library.read volumes read through " + SystemLibrary},
+         {systemLoad}},
+        {"x64 watchdog, x86 check on 64-bit Windows",
+         [&] {
+             fake::SetWow64(true, true);
+             fake::AddFile(WatchdogPath, PeHeader(0x8664));
+             fake::AddLibrary(wow64Library, fake::EwfExports());
+             fake::AddFile("C:\\WINDOWS\\Sysnative\\EWFAPI.dll",
+                           fake::PeImage(0x8664, fake::EwfExports()));
+         },
+         EXIT_READY,
+         {"ok library " + SystemLibrary, allThere,
+          "note library.read volumes read through " + wow64Library},
+         {"\"" + wow64Library + "\", 0x8"}},
+    };
+    for (const LibraryCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        Install();
+        c.arrange();
+        EXPECT_EQ(c.exitCode, Run()) << output;
+        Texts lines;
+        for (const ReportLine &line : Findings()) {
+            if (line.key.rfind("library", 0) == 0) {
+                lines.push_back(line.level + " " + line.key + " " + line.value);
+            }
         }
+        EXPECT_EQ(c.lines, lines) << output;
+        Texts loads;
+        for (const fake::Call &call : fake::Calls()) {
+            if (call.api == "LoadLibraryExA" && call.args.find("netapi32") == std::string::npos) {
+                loads.push_back(call.args);
+            }
+        }
+        EXPECT_EQ(c.loads, loads) << "nothing but a system library is ever loaded";
+        bool loaded =
+            !c.loads.empty() && c.lines.back().find("cannot be loaded") == std::string::npos;
+        EXPECT_EQ(loaded, Has("volumes")) << "the volumes are read once a library is loaded";
+        EXPECT_EQ(Texts{}, StateChangingCalls());
+        EXPECT_TRUE(NothingLeft());
     }
-    EXPECT_EQ(9u, calls.size()) << output;
-    EXPECT_EQ("volumes read through " + SystemLibrary, Line("library.read").value);
-    EXPECT_EQ(Texts({"LoadLibraryExA(\"C:\\Tovrin\\EWFAPI.dll\", 0x1) -> module",
-                     "LoadLibraryExA(\"" + SystemLibrary + "\", 0x0) -> module"}),
-              fake::CallTexts({"LoadLibraryExA"}))
-        << "loaded for its exports alone, then the system's read the volumes";
-    EXPECT_TRUE(Has("volume.C"));
-    EXPECT_TRUE(NothingLeft());
-}
-
-TEST_F(CheckTest, CopyBesideWithoutASystemLibraryStopsThere)
-{
-    fake::Reset();
-    Install();
-    fake::SetSystemDirectory("C:\\WINNT\\system32");
-    fake::AddLibrary("C:\\Tovrin\\EWFAPI.dll", fake::EwfExports());
-    EXPECT_EQ(EXIT_NOT_READY, Run());
-    EXPECT_EQ("PROBLEM", Line("library").level);
-    EXPECT_FALSE(Has("volumes"));
-    EXPECT_EQ(Texts{}, fake::CallTexts({"EwfMgrGetProtectedVolumeList"}));
-    EXPECT_TRUE(NothingLeft());
-}
-
-TEST_F(CheckTest, EveryMissingCallIsNamed)
-{
-    std::vector<std::string> exports = fake::EwfExports();
-    exports.erase(exports.begin() + 1); // EwfMgrCommitAndDisableLive
-    exports.erase(exports.begin() + 1); // EwfMgrEnable
-    fake::AddLibrary(SystemLibrary, exports);
-    EXPECT_EQ(EXIT_NOT_READY, Run());
-    EXPECT_EQ(Texts({"PROBLEM library.calls", "PROBLEM library.calls"}), NotOk());
-    EXPECT_NE(std::string::npos,
-              output.find("EwfMgrCommitAndDisableLive is missing: Windows will refuse to start "
-                          "the watchdog (XP Embedded needs SP2 and Feature Pack 2007)"));
-    EXPECT_NE(std::string::npos, output.find("EwfMgrEnable is missing"));
-    EXPECT_TRUE(Has("volume.C")) << "the calls that are there still read the volumes";
-}
-
-TEST_F(CheckTest, LibraryThatCannotBeLoaded)
-{
-    fake::Fail("LoadLibraryExA", 193);
-    EXPECT_EQ(EXIT_NOT_READY, Run());
-    EXPECT_EQ(SystemLibrary + ": cannot be loaded (error 193)", Line("library").value);
-    EXPECT_FALSE(Has("volumes"));
 }
 
 TEST(CheckLibrary, LooksUpExactlyTheWatchdogsImports)
