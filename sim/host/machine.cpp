@@ -178,6 +178,7 @@ FARPROC Routine(const std::string &name)
         {"EwfMgrVolumeNameListDelete", (FARPROC)(void (*)(void))EwfMgrVolumeNameListDelete},
         {"EwfMgrVolumeNameListIsEmpty", (FARPROC)(void (*)(void))EwfMgrVolumeNameListIsEmpty},
         {"EwfMgrIsHORMActivated", (FARPROC)(void (*)(void))EwfMgrIsHORMActivated},
+        {"EwfMgrIsHormActivated", (FARPROC)(void (*)(void))EwfMgrIsHORMActivated},
         {"NetLocalGroupGetMembers", (FARPROC)(void (*)(void))FakeNetLocalGroupGetMembers},
         {"NetApiBufferFree", (FARPROC)(void (*)(void))FakeNetApiBufferFree},
     };

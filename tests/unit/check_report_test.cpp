@@ -547,6 +547,47 @@ TEST_F(CheckTest, EachVolumeWithTheWriteFiltersWords)
     EXPECT_TRUE(NothingLeft());
 }
 
+// A library without the query is the run-time binding's case (Windows only):
+// it answers FALSE, as a failing query does here.
+TEST_F(CheckTest, HormIsAProblemWhereTheLibrarySaysItIsActive)
+{
+    const std::string horm = "PROBLEM horm D: hibernate once, resume many is active: the "
+                             "watchdog's write-back would leave the disk different from what the "
+                             "next resume expects; do not use it on HORM images";
+    struct Case {
+        const char *what;
+        const char *query; // the library's name for it
+        DWORD failure;     // of the query, when not 0
+        Texts notOk;
+    };
+    const Case cases[] = {
+        {"active on D:", "EwfMgrIsHORMActivated", 0, {horm}},
+        {"XP Embedded's spelling", "EwfMgrIsHormActivated", 0, {horm}},
+        {"the query failing", "EwfMgrIsHORMActivated", 1, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Install();
+        std::vector<std::string> exports = fake::EwfExports();
+        exports.push_back(c.query);
+        fake::AddLibrary(SystemLibrary, exports);
+        sim::AddVolume("\\Device\\HarddiskVolume2", 'D', 0).horm = true;
+        sim::AddVolume("\\Device\\HarddiskVolume3", 'E', MiB);
+        if (c.failure != 0) {
+            fake::Fail("EwfMgrIsHORMActivated", c.failure);
+        }
+        Run();
+        Texts notOk;
+        for (const ReportLine &line : Findings()) {
+            if (line.level != "ok") {
+                notOk.push_back(line.level + " " + line.key + " " + line.value);
+            }
+        }
+        EXPECT_EQ(c.notOk, notOk) << output;
+        EXPECT_TRUE(NothingLeft());
+    }
+}
+
 TEST_F(CheckTest, EveryRamOverlayAtZeroPointsAtTheHotfix)
 {
     sim::ResetWorld();
