@@ -172,9 +172,12 @@ class Installation:
     """The watchdog, the check and the profile in C:\\e2e-check\\NAME\\Tovrin;
     the simulator's scenario and journals beside that folder, not in it."""
 
-    def __init__(self, arch, name, scenario="", ini=None, exe_folder=None):
+    def __init__(self, arch, name, scenario="", ini=None, exe_folder=None, prefix=None):
         self.arch = arch
-        self.root = wine.drive_c(arch) / "e2e-check" / name
+        # The prefix: the executables' own architecture's, or a 64-bit one
+        # for the 32-bit executables.
+        self.prefix = prefix or arch
+        self.root = wine.drive_c(self.prefix) / "e2e-check" / name
         self.windows_root = "C:\\e2e-check\\" + name
         shutil.rmtree(self.root, ignore_errors=True)
         self.folder = self.root / "Tovrin"
@@ -193,7 +196,7 @@ class Installation:
         return "\\".join([self.windows_root, *parts])
 
     def env(self, journal="check.log"):
-        env = wine.base_env(self.arch)
+        env = wine.base_env(self.prefix)
         env["EWFSIM_SCENARIO"] = self.win("ewfsim.txt")
         env["EWFSIM_JOURNAL"] = self.win(journal)
         env["EWFSIM_COPYLOG"] = self.win("copy.log")
@@ -464,12 +467,109 @@ def old_library(arch):
     expect_library_found(report)
     missing = report.all_of("library.calls")
     check(len(missing) == 1, f"{len(missing)} library.calls lines, not 1")
-    expect(report, "library.calls", "PROBLEM", "EwfMgrCommitAndDisableLive is missing",
-           "Windows will refuse to start the watchdog", "XP Embedded", "Feature Pack 2007")
+    calls = expect(report, "library.calls", "PROBLEM", "EwfMgrCommitAndDisableLive is missing",
+                   "Windows will refuse to start the watchdog")
+    # Wine reports 6.1: XP Embedded's service pack is advice for XP-era systems only.
+    check("XP Embedded" not in calls.value, f"XP Embedded's advice on 6.1: {calls.value!r}")
     expect(report, "volume.C", "ok", "data=12.0 MiB")
     expect_not_ok(report, [("PROBLEM", "library.calls")] + expect_wine_access(report)
                   + expect_running(report, arch))
     check(report.code == EXIT_NOT_READY, f"exit code {report.code}")
+
+
+def planted_forwarder(arch):
+    """A planted EWFAPI.dll beside the watchdog whose EwfMgrClose forwards to
+    evil.dll beside it: the check must name the forwarder and never run
+    evil.dll, whose start-up would write evil-ran.txt."""
+    install_library(arch)
+    inst = Installation(arch, "planted-forwarder", volume(V1, "C", "12M"), ini=limit_ini(64))
+    planted = wine.ROOT / "build" / "sim" / arch / "planted"
+    for name in ("EWFAPI.dll", "evil.dll"):
+        shutil.copyfile(planted / name, inst.folder / name)
+    marker = inst.folder / "evil-ran.txt"
+    before = snapshot(inst.folder)
+    report = inst.report()
+    check_changes_nothing(inst, before)
+    if marker.exists():
+        raise Failed(f"evil.dll ran in the check: {marker.read_bytes()!r}")
+    print("evil-ran.txt: none, so the check never ran evil.dll")
+    expect(report, "library", "PROBLEM", inst.win("Tovrin", "EWFAPI.dll"), "a copy beside")
+    expect(report, "library.calls", "PROBLEM", "EwfMgrClose forwards elsewhere",
+           "would load evil.dll")
+    read = expect(report, "library.read", "note", "volumes read through")
+    check(read.value.lower().endswith(SYSTEM_LIBRARY.lower()), f"read through {read.value!r}")
+    expect(report, "volume.C", "ok", "data=12.0 MiB")
+    expect_not_ok(report, [("PROBLEM", "library"), ("PROBLEM", "library.calls"),
+                           ("note", "library.read")] + expect_wine_access(report)
+                  + expect_running(report, arch))
+    check(report.code == EXIT_NOT_READY, f"exit code {report.code}")
+    # The control: the watchdog started there does load the copy, and so
+    # evil.dll, whose start-up then leaves its file.
+    watchdog = subprocess.Popen([wine.LOADERS[arch], inst.win("Tovrin", "tovrin.exe")],
+                                cwd=inst.folder, env=inst.env("watchdog.log"),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.monotonic() + timeout(arch)
+        while not marker.exists() and time.monotonic() < deadline:
+            time.sleep(0.2)
+    finally:
+        watchdog.kill()
+        watchdog.wait()
+    check(marker.exists(), "the control failed: the watchdog did not run evil.dll either")
+    print(f"control: the watchdog from that folder ran evil.dll: {marker.read_text()!r}")
+
+
+def horm(arch):
+    install_library(arch)
+    inst = Installation(arch, "horm", volume(V1, "C", "12M", "horm=1") + volume(V2, "D", "1M"),
+                        ini=limit_ini(64))
+    before = snapshot(inst.folder)
+    report = inst.report()
+    check_changes_nothing(inst, before)
+    expect(report, "horm", "PROBLEM", "C: hibernate once, resume many is active",
+           "do not use it on HORM images")
+    check([c.args for c in inst.journal().of("EwfMgrIsHORMActivated")] == [V1, V2],
+          "HORM was not asked of each volume once")
+    expect_not_ok(report, [("PROBLEM", "horm")] + expect_wine_access(report)
+                  + expect_running(report, arch))
+    check(report.code == EXIT_NOT_READY, f"exit code {report.code}")
+
+
+def wow64(arch):
+    """An x86 watchdog on 64-bit Windows gets the 32-bit library from
+    SysWOW64: both checks name that folder; the x64 check reads the volumes
+    through its own library."""
+    check(arch == "x64", "runs in the 64-bit prefix only")
+    x86 = wine.ROOT / "dist" / "x86"
+    if not (x86 / "tovrin.exe").exists() or not (wine.ROOT / "build/sim/x86/EWFAPI.dll").exists():
+        raise Skipped("the x86 build is not there: build the win-x86 preset first")
+    install_library("x64")
+    wow64_library = "C:\\windows\\syswow64\\EWFAPI.dll"
+    for check_arch in ("x86", "x64"):
+        inst = Installation(check_arch, f"wow64-{check_arch}", volume(V1, "C", "12M"),
+                            ini=limit_ini(64), exe_folder=x86, prefix="x64")
+        if check_arch == "x64":
+            shutil.copyfile(wine.ROOT / "dist" / "x64" / "tovrin-check.exe",
+                            inst.folder / "tovrin-check.exe")
+        before = snapshot(inst.folder)
+        report = inst.report()
+        check_changes_nothing(inst, before)
+        expect(report, "system", "ok", "64-bit")
+        expect(report, "watchdog", "WARNING", ", x86: 64-bit Windows runs it as 32-bit")
+        library = expect(report, "library", "ok")
+        check(library.value.lower() == wow64_library.lower(),
+              f"the {check_arch} check names {library.value!r}, not SysWOW64's")
+        expect(report, "library.calls", "ok", "all 10")
+        expected = [("WARNING", "watchdog")]
+        if check_arch == "x64":
+            read = expect(report, "library.read", "note", "volumes read through")
+            check(read.value.lower().endswith(SYSTEM_LIBRARY.lower()),
+                  f"read through {read.value!r}")
+            expected.append(("note", "library.read"))
+        expect(report, "volume.C", "ok", "data=12.0 MiB")
+        expect_not_ok(report, expected + expect_wine_access(report)
+                      + expect_running(report, "x64"))
 
 
 def disk_overlay(arch):
@@ -725,8 +825,9 @@ def judge_ctrl_c(ctrl_c, lines, code, journal, arch, started, ended, arrivals):
 
 
 SCENARIOS = {f.__name__: f for f in [
-    healthy, access_denied, copy_beside, old_library, disk_overlay, profile_missing, limit_zero,
-    path_missing, path_folder, path_not_executable, path_too_long, usage, watch]}
+    healthy, access_denied, copy_beside, planted_forwarder, old_library, disk_overlay, horm,
+    profile_missing, limit_zero, path_missing, path_folder, path_not_executable, path_too_long,
+    usage, watch, wow64]}
 
 
 if __name__ == "__main__":
