@@ -31,6 +31,9 @@ struct SystemFacts {
 extern SystemFacts TheSystem;
 
 BOOL IsFile(const char *path);
+// The whole file, at most `limit` bytes, in a block to be released with
+// LocalFree; null, with the error, when it cannot be read or is larger.
+BYTE *ReadWholeFile(const char *path, DWORD limit, DWORD *size, DWORD *error);
 // FALSE, leaving `path` empty, when folder\name does not fit MAX_PATH.
 BOOL JoinPath(char *path, const char *folder, const char *name);
 
@@ -61,7 +64,7 @@ void UnloadLibrary();
 
 void ReportVolumes(const Target *target);
 void ReportAccess(const Target *target);
-void ReportWarningVisibility();
+void ReportWarningVisibility(const Target *target);
 void ReportRunning(const Target *target);
 
 // The live view of the overlays; the exit code.

@@ -21,7 +21,7 @@ static int Report(Target *target)
         UnloadLibrary();
     }
     ReportAccess(target);
-    ReportWarningVisibility();
+    ReportWarningVisibility(target);
     ReportRunning(target);
     return Verdict();
 }

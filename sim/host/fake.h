@@ -143,6 +143,8 @@ void SetOwnMachine(WORD machine);
 void SetWow64(bool wow64Known, bool wow64);
 void SetCommandLine(const std::string &line);
 void SetCurrentFolder(const std::string &path);
+// An environment variable (none when empty); ProgramData is C:\ProgramData.
+void SetEnvironment(const std::string &name, const std::string &value);
 void SetRegistryDword(const std::string &key, const std::string &name, DWORD value);
 void AddProcess(DWORD id, const std::string &exeFile);
 // An account LookupAccountSidW knows (1 user, 2 group, 4 alias, 5 well-known

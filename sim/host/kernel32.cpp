@@ -219,6 +219,26 @@ DWORD WINAPI GetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR *file
     return (DWORD)full.size();
 }
 
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size)
+{
+    sim::SimBeforeCall("GetEnvironmentVariableA");
+    std::string args = Quote(name) + ", " + std::to_string(size);
+    auto found = M().environment.find(Lower(name));
+    if (found == M().environment.end()) {
+        LastError = 203; // ERROR_ENVVAR_NOT_FOUND
+        Log("GetEnvironmentVariableA", args, "0, LE 203");
+        return 0;
+    }
+    const std::string &value = found->second;
+    if (size <= value.size()) {
+        Log("GetEnvironmentVariableA", args, "too small");
+        return (DWORD)value.size() + 1;
+    }
+    memcpy(buffer, value.c_str(), value.size() + 1);
+    Log("GetEnvironmentVariableA", args, value);
+    return (DWORD)value.size();
+}
+
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size)
 {
     sim::SimBeforeCall("GetSystemDirectoryA");

@@ -268,6 +268,7 @@ void ResetMachine()
     m.errorOutput.clear();
     m.handler = nullptr;
     m.tickBase = 0;
+    m.environment = {{"programdata", "C:\\ProgramData"}};
 }
 
 void MachineLeft(Outstanding *left)
@@ -423,6 +424,15 @@ void SetCommandLine(const std::string &line)
 void SetCurrentFolder(const std::string &path)
 {
     M().currentFolder = path;
+}
+
+void SetEnvironment(const std::string &name, const std::string &value)
+{
+    if (value.empty()) {
+        M().environment.erase(Lower(name));
+    } else {
+        M().environment[Lower(name)] = value;
+    }
 }
 
 void SetRegistryDword(const std::string &key, const std::string &name, DWORD value)

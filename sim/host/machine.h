@@ -62,6 +62,7 @@ struct Machine {
     std::vector<std::string> administrators;
     std::string systemDirectory = "C:\\WINDOWS\\system32";
     std::string wow64Directory = "C:\\WINDOWS\\SysWOW64";
+    std::map<std::string, std::string> environment;
     std::string commandLine = "tovrin-check.exe";
     std::string currentFolder = "C:\\Tovrin";
     DWORD major = 5, minor = 1, build = 2600;
