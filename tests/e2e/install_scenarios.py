@@ -288,15 +288,10 @@ def reinstall_keeps_profile(arch):
     check({p.name for p in temp.rglob("tovrin-install-*")} == before, "the copy of the earlier files is left")
 
 
-# Each refusal: how the machine is made unfit, the line that must say why.
-REFUSALS = {
-    "foreign_files": lambda m: (m.target.mkdir(), (m.target / "tovrin.exe").write_bytes(b"MZ"),
-                                (m.target / "notes.txt").write_text("keep me")),
-    "task_of_another": lambda m: shutil.copyfile(m.kit / "tovrin-task.xml", m.task),
-}
-
-
 def refusal(arch, make_unfit, said, tools=None):
+    """install.cmd on a machine made unfit: one line says why, and nothing
+    changed: no changing tool started, C:\\Tovrin and the task store as they
+    were, no Run value."""
     machine = Machine(arch)
     make_unfit(machine)
     before = snapshot(wine.drive_c(arch) / "Tovrin") if machine.target.exists() else None
@@ -316,11 +311,16 @@ def refusal(arch, make_unfit, said, tools=None):
 
 
 def refuses_foreign_files(arch):
-    refusal(arch, REFUSALS["foreign_files"], "holds other things than an earlier install: notes.txt")
+    def foreign(machine):
+        machine.target.mkdir()
+        (machine.target / "tovrin.exe").write_bytes(b"MZ")
+        (machine.target / "notes.txt").write_text("keep me")
+    refusal(arch, foreign, "holds other things than an earlier install: notes.txt")
 
 
 def refuses_task_of_another(arch):
-    refusal(arch, REFUSALS["task_of_another"], "a scheduled task named Tovrin exists, but C:\\Tovrin does not")
+    refusal(arch, lambda machine: shutil.copyfile(machine.kit / "tovrin-task.xml", machine.task),
+            "a scheduled task named Tovrin exists, but C:\\Tovrin does not")
 
 
 def refuses_not_elevated(arch):
