@@ -227,6 +227,24 @@ def install_fresh(arch):
     expect_reminder(result, "install: ")
 
 
+def install_check_not_ready(arch):
+    """Installed, but the check finds a problem: exit code 3, not 0."""
+    machine = Machine(arch)
+    for folder in wine.system_folders(arch).values():
+        (folder / "EWFAPI.dll").unlink(missing_ok=True)
+    try:
+        result = machine.run("install.cmd")
+    finally:
+        wine.install_library(arch)
+    check(result.code == 3, f"exit code {result.code}, not 3")
+    check(any(line.startswith("PROBLEM library") for line in result.lines), "the check found no library problem")
+    check("install: the check says not ready, exit code 2: fix each PROBLEM line first" in result.lines,
+          "not ready is not said")
+    machine.expect_installed()
+    check(machine.task.exists(), "no task after an install the check finds fault with")
+    expect_reminder(result, "install: ")
+
+
 def install_xp(arch):
     if arch != "x86":
         raise Skipped("the XP-era systems are 32-bit only; install.cmd refuses them on x64 "
@@ -437,7 +455,7 @@ def what_wine_cannot_show(arch):
 
 
 SCENARIOS = {f.__name__: f for f in [
-    install_fresh, install_xp, refuses_xp_on_x64, reinstall_keeps_profile, refuses_foreign_files,
+    install_fresh, install_check_not_ready, install_xp, refuses_xp_on_x64, reinstall_keeps_profile, refuses_foreign_files,
     refuses_task_of_another, refuses_not_elevated, refuses_tools_missing, refuses_rights_unknown,
     register_fails_undone, uninstall, uninstall_refuses_foreign, uninstall_while_running,
     uninstall_fails_undone,
