@@ -245,6 +245,48 @@ def install_check_not_ready(arch):
     expect_reminder(result, "install: ")
 
 
+# ver's line as each edition prints it, the processor variables, and what
+# install.cmd must make of them: the edition and files, or a refusal.
+EDITIONS = [
+    ("Microsoft Windows XP [Version 5.1.2600]", "x86", "", "5.1 xp x86"),
+    ("Microsoft Windows [Version 6.1.7601]", "x86", "", "6.1 6 x86"),
+    ("Microsoft Windows [Version 6.1.7601]", "AMD64", "", "6.1 6 x64"),
+    # A 32-bit prompt on 64-bit Windows.
+    ("Microsoft Windows [Version 6.1.7601]", "x86", "AMD64", "6.1 6 x64"),
+    ("Microsoft Windows [Version 6.2.9200]", "AMD64", "", "6.2 6 x64"),
+    ("Microsoft Windows 6.1.7601", "x86", "", "6.1 6 x86"),
+    ("Microsoft Windows XP [Version 5.1.2600]", "AMD64", "", "refused arch"),
+    ("Microsoft Windows [Version 6.1.7601]", "IA64", "", "refused arch"),
+    ("Microsoft Windows [Version 6.0.6002]", "x86", "", "refused edition"),
+    ("Microsoft Windows [Version 6.3.9600]", "AMD64", "", "refused edition"),
+    ("Microsoft Windows [Version 10.0.19045.2006]", "AMD64", "", "refused edition"),
+    ("Microsoft Windows [Version 5.2.3790]", "x86", "", "refused edition"),
+]
+
+
+def edition_from_ver(arch):
+    """install.cmd's own lines that read ver's output, run by Wine's cmd on
+    each edition's line: Wine's ver prints one form only."""
+    machine = Machine(arch)
+    script = (machine.kit / "install.cmd").read_bytes().decode("ascii")
+    block = script[script.index("rem ---- which Windows"):script.index("rem ---- the kit")]
+    reading = "for /f \"delims=\" %%v in ('ver') do set \"VERLINE=%%v\"\r\n"
+    check(block.count(reading) == 1, "install.cmd no longer reads ver's line as this scenario expects")
+    harness = machine.root / "edition.cmd"
+    for line, architecture, wow64, expected in EDITIONS:
+        given = (f'set "VERLINE={line}"\r\nset "PROCESSOR_ARCHITECTURE={architecture}"\r\n'
+                 f'set "PROCESSOR_ARCHITEW6432={wow64}"\r\n')
+        harness.write_text("@echo off\r\nsetlocal\r\n" + block.replace(reading, given)
+                           + "echo result %MAJOR%.%MINOR% %FAMILY% %KITARCH%\r\nexit /b 0\r\n"
+                           ":refuse_edition\r\necho result refused edition\r\nexit /b 0\r\n"
+                           ":refuse_arch\r\necho result refused arch\r\nexit /b 0\r\n", newline="")
+        out = wine.wine(arch, "cmd", "/c", wine.windows_path(harness), capture_output=True,
+                        stdin=subprocess.DEVNULL, timeout=120).stdout.decode(errors="replace")
+        results = [l[len("result "):].strip() for l in out.splitlines() if l.startswith("result ")]
+        print(f"{line!r} {architecture}/{wow64 or '-'}: {results}")
+        check(results == [expected], f"{line!r} on {architecture}/{wow64 or '-'}: {results}, not {expected!r}")
+
+
 def install_xp(arch):
     if arch != "x86":
         raise Skipped("the XP-era systems are 32-bit only; install.cmd refuses them on x64 "
@@ -455,7 +497,7 @@ def what_wine_cannot_show(arch):
 
 
 SCENARIOS = {f.__name__: f for f in [
-    install_fresh, install_check_not_ready, install_xp, refuses_xp_on_x64, reinstall_keeps_profile, refuses_foreign_files,
+    install_fresh, install_check_not_ready, edition_from_ver, install_xp, refuses_xp_on_x64, reinstall_keeps_profile, refuses_foreign_files,
     refuses_task_of_another, refuses_not_elevated, refuses_tools_missing, refuses_rights_unknown,
     register_fails_undone, uninstall, uninstall_refuses_foreign, uninstall_while_running,
     uninstall_fails_undone,
