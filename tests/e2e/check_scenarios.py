@@ -388,7 +388,7 @@ def healthy(arch):
     expect(report, "volume.C", "ok", f"{V1} RAM enabled boot=none data=12.0 MiB")
     expect(report, "volume.D", "ok", f"{V2} RAM enabled boot=none data=3.5 MiB")
     expect(report, "total", "ok", "15.5 MiB, below the limit of 64 MiB")
-    expect(report, "warning", "ok", "message boxes are shown")
+    expect(report, "warning", "ok", "Message Box Default Reply is off")
     if running is None or others is None:
         check(re.fullmatch(r"tovrin\.exe is running, process ids? \d+(, \d+)*",
                            expect(report, "running", "ok").value), "running: no process id")
