@@ -42,6 +42,7 @@ typedef HKEY *PHKEY;
 #define INHERIT_ONLY_ACE 0x08
 #define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
 #define KEY_QUERY_VALUE 0x0001u
+#define KEY_WOW64_64KEY 0x0100u
 #define REG_DWORD 4u
 #define ERROR_SUCCESS 0L
 

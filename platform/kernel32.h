@@ -1,7 +1,7 @@
 // KERNEL32: the executable's path, the profile read, sleeping, threads, last
 // error and the release of platform-allocated records; for the installation
-// check also files, the console, libraries loaded at run time, the system's
-// version, the clock and the process list. Also the base Windows types that
+// check also files and their volumes, the console, libraries loaded at run
+// time, the system's version, the clock and the process list. Also the base Windows types that
 // the other platform headers build on.
 //
 // On Windows this is <windows.h>. On the Linux host the same names are
@@ -92,6 +92,7 @@ typedef BOOL(WINAPI *PHANDLER_ROUTINE)(DWORD dwCtrlType);
 #define ERROR_INSUFFICIENT_BUFFER 122u
 #define ERROR_PROC_NOT_FOUND 127u
 #define ERROR_FILE_TOO_LARGE 223u
+#define FILE_PERSISTENT_ACLS 0x00000008u
 
 typedef struct _OSVERSIONINFOEXA {
     DWORD dwOSVersionInfoSize;
@@ -158,6 +159,12 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
                               LPSTR *lpFilePart);
+BOOL WINAPI GetVolumePathNameA(LPCSTR lpszFileName, LPSTR lpszVolumePathName,
+                               DWORD cchBufferLength);
+BOOL WINAPI GetVolumeInformationA(LPCSTR lpRootPathName, LPSTR lpVolumeNameBuffer,
+                                  DWORD nVolumeNameSize, LPDWORD lpVolumeSerialNumber,
+                                  LPDWORD lpMaximumComponentLength, LPDWORD lpFileSystemFlags,
+                                  LPSTR lpFileSystemNameBuffer, DWORD nFileSystemNameSize);
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);
 HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);

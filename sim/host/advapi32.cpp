@@ -116,7 +116,8 @@ LONG WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access
     sim::SimBeforeCall("RegOpenKeyExA");
     std::string args = std::string(root == HKEY_LOCAL_MACHINE ? "HKLM" : "other") + ", " +
                        Quote(subKey) + ", " + std::to_string(options) + ", " + sim::Hex(access);
-    if (access != KEY_QUERY_VALUE) {
+    // The 64-bit view asks for no more than reading.
+    if ((access & ~KEY_WOW64_64KEY) != KEY_QUERY_VALUE) {
         Misuse("RegOpenKeyExA for more than reading values: " + args);
     }
     DWORD error = 0;

@@ -118,6 +118,11 @@ struct File {
     bool nullDacl = false;
     std::string owner = "S-1-5-32-544";
     std::vector<Ace> aces;
+    // Set on a folder that is a volume's root (a drive's, or a mount point):
+    // its file system as GetVolumeInformationA names it, and its flags. A
+    // drive's root left unset is NTFS.
+    std::string fileSystem;
+    DWORD fileSystemFlags = 0x000700FF; // NTFS's, permissions (0x8) among them
 };
 
 // A file or folder; a profile set with SetProfile is a file too. Returns the

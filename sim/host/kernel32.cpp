@@ -1,6 +1,7 @@
 // KERNEL32 of the machine the installation check looks at: files, the
 // console, libraries loaded at run time, the system's version and clock, the
 // process list.
+#include <stdio.h>
 #include <string.h>
 #include <strings.h>
 
@@ -237,6 +238,65 @@ DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size)
     memcpy(buffer, value.c_str(), value.size() + 1);
     Log("GetEnvironmentVariableA", args, value);
     return (DWORD)value.size();
+}
+
+// The volume's root: the longest leading folder of the path that is a mount
+// point, or else its drive's root.
+BOOL WINAPI GetVolumePathNameA(LPCSTR path, LPSTR root, DWORD size)
+{
+    sim::SimBeforeCall("GetVolumePathNameA");
+    if (Failing("GetVolumePathNameA", Quote(path), "FALSE")) {
+        return FALSE;
+    }
+    std::string given = path;
+    std::string found = given.substr(0, 2) + "\\";
+    for (size_t end = 4; end <= given.size(); ++end) {
+        fake::File folder;
+        if ((end == given.size() || given[end] == '\\') &&
+            FindFile(given.substr(0, end), &folder) && !folder.fileSystem.empty()) {
+            found = given.substr(0, end) + "\\";
+        }
+    }
+    snprintf(root, size, "%s", found.c_str());
+    Log("GetVolumePathNameA", Quote(path), Quote(root));
+    return TRUE;
+}
+
+BOOL WINAPI GetVolumeInformationA(LPCSTR root, LPSTR label, DWORD labelSize, LPDWORD serial,
+                                  LPDWORD longest, LPDWORD flags, LPSTR name, DWORD nameSize)
+{
+    sim::SimBeforeCall("GetVolumeInformationA");
+    if (Failing("GetVolumeInformationA", Quote(root), "FALSE")) {
+        return FALSE;
+    }
+    std::string path = root;
+    fake::File volume;
+    // A mount point is kept as its folder, without the final backslash.
+    if ((!FindFile(path, &volume) || volume.fileSystem.empty()) &&
+        !FindFile(path.substr(0, path.size() - 1), &volume)) {
+        volume = fake::File();
+    }
+    if (volume.fileSystem.empty()) {
+        volume.fileSystem = "NTFS";
+    }
+    if (label != nullptr && labelSize > 0) {
+        label[0] = '\0';
+    }
+    if (serial != nullptr) {
+        *serial = 0x1234ABCD;
+    }
+    if (longest != nullptr) {
+        *longest = 255;
+    }
+    if (flags != nullptr) {
+        *flags = volume.fileSystemFlags;
+    }
+    if (name != nullptr) {
+        snprintf(name, nameSize, "%s", volume.fileSystem.c_str());
+    }
+    Log("GetVolumeInformationA", Quote(root),
+        volume.fileSystem + ", " + sim::Hex(volume.fileSystemFlags));
+    return TRUE;
 }
 
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size)

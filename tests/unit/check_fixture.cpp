@@ -25,6 +25,16 @@ void OnlyAdministrators(fake::File &file)
     file.aces = {{"S-1-5-32-544", 0x1F01FF}, {"S-1-5-18", 0x1F01FF}, {"S-1-5-32-545", 0x1200A9}};
 }
 
+void RootAsWindowsLeavesIt(fake::File &file)
+{
+    file.owner = "S-1-5-18";
+    file.aces = {{"S-1-5-32-544", 0x1F01FF, 0x03},
+                 {"S-1-5-18", 0x1F01FF, 0x03},
+                 {"S-1-5-32-545", 0x1200A9, 0x03},
+                 {"S-1-5-11", 0x4},
+                 {"S-1-5-11", 0x1301BF, 0x0B}};
+}
+
 void CheckTest::SetUp()
 {
     Install();
@@ -40,6 +50,7 @@ void CheckTest::Install(const char *profile, bool running)
     fake::Reset();
     TotalRamDataSize = 0;
     fake::SetModulePath("C:\\Tovrin\\tovrin-check.exe");
+    RootAsWindowsLeavesIt(fake::AddFolder("C:\\"));
     OnlyAdministrators(fake::AddFolder("C:\\Tovrin"));
     OnlyAdministrators(fake::AddFile(WatchdogPath, PeHeader(0x14C)));
     OnlyAdministrators(fake::AddFile("C:\\Tovrin\\tovrin-check.exe", PeHeader(0x14C)));
