@@ -92,8 +92,10 @@ std::vector<ReportLine> CheckTest::Findings() const
         }
         ReportLine line;
         line.level = text.substr(0, text.find(' '));
-        line.key = text.substr(8, text.find(' ', 8) - 8);
-        line.value = text.substr(24);
+        // A key too long for its column is followed by one blank.
+        size_t keyEnd = text.find(' ', 8);
+        line.key = text.substr(8, keyEnd - 8);
+        line.value = text.substr(keyEnd < 24 ? 24 : keyEnd + 1);
         lines.push_back(line);
     }
     return lines;
