@@ -37,7 +37,7 @@ STATE_CHANGING = ("EwfMgrCommitAndDisableLive", "EwfMgrEnable")
 # Wine gives every file to the Unix account that runs it and keeps no
 # permissions a test could narrow to Administrators and SYSTEM, so these are
 # always a warning naming that account here.
-ACCESS_KEYS = ("access.folder", "access.file", "access.profile")
+ACCESS_KEYS = ("access.folder", "access.parent", "access.file", "access.profile")
 SYSTEM_LIBRARY = "C:\\windows\\system32\\EWFAPI.dll"
 # The copy beside the watchdog journals under a variable of its own, so that
 # anything its code did would show apart from the system library's journal.
@@ -300,12 +300,19 @@ def expect_not_ok(report, expected):
 
 def expect_wine_access(report, keys=ACCESS_KEYS):
     """What Wine cannot show: each access finding names Wine's own account,
-    the owner of everything, as the only one besides the administrators."""
+    the owner of everything, as the only one besides the administrators (for
+    access.parent: who may delete in the folder that holds the install
+    folder). Wine's drives are NTFS to the check: no access.filesystem."""
     account = re.escape(wine_account())
+    check("access.filesystem" not in report.keys(), "Wine's drive C: read as without permissions")
     for key in keys:
         finding = expect(report, key, "WARNING")
-        check(re.search(rf": may also be changed by [^ ;,]+\\{account}( \(owner\))?; allow only "
-                        r"Administrators and SYSTEM$", finding.value, re.IGNORECASE),
+        pattern = (rf": may be deleted or renamed, and another folder put in its place, by "
+                   rf"[^ ;,]+\\{account}( \(owner\))?; allow only Administrators and SYSTEM to "
+                   rf"delete in (.+) \(see (i?cacls) \2 and \3 .+\)$" if key == "access.parent" else
+                   rf": may also be changed by [^ ;,]+\\{account}( \(owner\))?; allow only "
+                   r"Administrators and SYSTEM$")
+        check(re.search(pattern, finding.value, re.IGNORECASE),
               f"{key} names more or other than Wine's account: {finding.value!r}")
     return [("WARNING", key) for key in keys]
 
@@ -351,7 +358,7 @@ def expect_ends_after_watchdog(report):
 
 HEALTHY_KEYS = ["system", "watchdog", "profile", "profile.value", "limit", "library",
                 "library.calls", "volumes", "volume.C", "volume.D", "total", "access.folder",
-                "access.file", "access.profile", "warning", "running"]
+                "access.parent", "access.file", "access.profile", "warning", "running"]
 
 
 def healthy(arch):
@@ -398,7 +405,7 @@ def healthy(arch):
                f"{'id' if len(running) == 1 else 'ids'} {listed}")
     expect_not_ok(report, expect_wine_access(report))
     check(report.code == EXIT_WARNINGS, f"exit code {report.code}")
-    print(f"exit code 1, not 0: under Wine the three access findings are warnings, since Wine "
+    print(f"exit code 1, not 0: under Wine the four access findings are warnings, since Wine "
           f"gives every file to its own account ({wine_account()}) and keeps no permissions "
           f"that leave only Administrators and SYSTEM; every other finding is ok")
 
@@ -603,7 +610,7 @@ def profile_missing(arch):
     check("profile.value" not in report.keys(), "a value read from a missing profile")
     expect(report, "total", "ok", "12.0 MiB, below the limit of 128 MiB")
     expect_not_ok(report, [("WARNING", "profile")]
-                  + expect_wine_access(report, ("access.folder", "access.file"))
+                  + expect_wine_access(report, ("access.folder", "access.parent", "access.file"))
                   + expect_running(report, arch))
     check(report.code >= EXIT_WARNINGS, f"exit code {report.code}")
 
