@@ -333,8 +333,8 @@ static void Collect(Who *who, void *descriptor, PACL dacl, DWORD rights)
             AddWho(who, sid, FALSE);
         }
     }
-    // XP-era Windows knows no OWNER RIGHTS, nor is it told where the
-    // version is unknown.
+    // XP-era Windows ignores OWNER RIGHTS, and so does the check where the
+    // version is unknown: the owner then keeps what it may do there.
     if (!ownerRights || TheSystem.major < 6) {
         ownerMask = 0x20000u /* read control */ | 0x40000u /* write DAC */;
     }
