@@ -258,6 +258,12 @@ TEST_F(CheckTest, AdministratorsAccountUnderUac)
         EXPECT_EQ(c.level, Line("access.folder").level) << c.what << ":\n" << output;
         EXPECT_EQ("C:\\Tovrin: " + c.value, Line("access.folder").value) << c.what;
         EXPECT_TRUE(NothingLeft()) << c.what;
+        // A 32-bit check on 64-bit Windows must not read Wow6432Node's copy.
+        bool viewed = false;
+        for (const std::string &call : fake::CallTexts({"RegOpenKeyExA"})) {
+            viewed |= call.find("Policies\\System\", 0, 0x101") != std::string::npos;
+        }
+        EXPECT_EQ(c.major != 5, viewed) << c.what;
     }
 }
 
