@@ -63,6 +63,22 @@ BOOL ReportLibrary(const Target *target, BOOL quiet);
 void UnloadLibrary();
 
 void ReportVolumes(const Target *target);
+
+// The room a RAM overlay has now: available physical memory and, on 32-bit
+// Windows, what the free system PTEs can still map (4 KiB each).
+struct Room {
+    DWORD error;     // of GlobalMemoryStatusEx; 0 when memory was read
+    ULONGLONG total; // physical memory
+    ULONGLONG available;
+    DWORD ptes;     // free system PTEs; 0 when unknown or not a bound
+    LONGLONG bytes; // the smaller of what is known
+};
+// FALSE, with `error` set, when memory cannot be read.
+BOOL ReadRoom(Room *room);
+// Right after the total: whether the machine has room for what the limit
+// lets the overlays grow by. `total` is the measured total.
+void ReportRoom(const Target *target, LONGLONG total);
+
 void ReportAccess(const Target *target);
 void ReportWarningVisibility(const Target *target);
 void ReportRunning(const Target *target);

@@ -171,5 +171,6 @@ void ReportVolumes(const Target *target)
     }
     if (count > 0) {
         ReportTotal(target);
+        ReportRoom(target, TotalRamDataSize);
     }
 }

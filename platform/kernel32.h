@@ -120,6 +120,18 @@ typedef struct _SYSTEMTIME {
     WORD wMilliseconds;
 } SYSTEMTIME, *LPSYSTEMTIME;
 
+typedef struct _MEMORYSTATUSEX {
+    DWORD dwLength;
+    DWORD dwMemoryLoad;
+    ULONGLONG ullTotalPhys;
+    ULONGLONG ullAvailPhys;
+    ULONGLONG ullTotalPageFile;
+    ULONGLONG ullAvailPageFile;
+    ULONGLONG ullTotalVirtual;
+    ULONGLONG ullAvailVirtual;
+    ULONGLONG ullAvailExtendedVirtual;
+} MEMORYSTATUSEX, *LPMEMORYSTATUSEX;
+
 typedef struct tagPROCESSENTRY32 {
     DWORD dwSize;
     DWORD cntUsage;
@@ -179,6 +191,7 @@ HANDLE WINAPI CreateToolhelp32Snapshot(DWORD dwFlags, DWORD th32ProcessID);
 BOOL WINAPI IsDBCSLeadByte(BYTE TestChar);
 BOOL WINAPI Process32First(HANDLE hSnapshot, LPPROCESSENTRY32 lppe);
 BOOL WINAPI Process32Next(HANDLE hSnapshot, LPPROCESSENTRY32 lppe);
+BOOL WINAPI GlobalMemoryStatusEx(LPMEMORYSTATUSEX lpBuffer);
 }
 
 #endif

@@ -146,6 +146,12 @@ void SetVersion(DWORD major, DWORD minor, DWORD build, const std::string &servic
 // IsWow64Process says; `wow64Known` false leaves the call out of KERNEL32.
 void SetOwnMachine(WORD machine);
 void SetWow64(bool wow64Known, bool wow64);
+// Physical memory in bytes, as GlobalMemoryStatusEx gives it; 2 GiB, 1.5 GiB
+// available.
+void SetMemory(unsigned long long total, unsigned long long available);
+// NTDLL's count of free system PTEs (150000); `callKnown` false leaves
+// NtQuerySystemInformation out of it.
+void SetFreeSystemPtes(DWORD count, bool callKnown = true);
 void SetCommandLine(const std::string &line);
 void SetCurrentFolder(const std::string &path);
 // An environment variable (none when empty); ProgramData is C:\ProgramData.

@@ -368,6 +368,15 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name)
 {
     sim::SimBeforeCall("GetProcAddress");
     std::string args = Quote(name);
+    if (module == Ntdll) {
+        if (strcmp(name, "NtQuerySystemInformation") == 0 && M().ntQueryKnown) {
+            Log("GetProcAddress", "ntdll, " + args, "routine");
+            return (FARPROC)(void (*)(void))FakeNtQuerySystemInformation;
+        }
+        LastError = ErrorProcNotFound;
+        Log("GetProcAddress", "ntdll, " + args, "null, LE 127");
+        return nullptr;
+    }
     if (module == Kernel32) {
         if (strcmp(name, "IsWow64Process") == 0 && M().wow64Known) {
             Log("GetProcAddress", "kernel32, " + args, "routine");
@@ -410,6 +419,10 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name)
     if (strcasecmp(name, "kernel32.dll") == 0 || strcasecmp(name, "kernel32") == 0) {
         Log("GetModuleHandleA", Quote(name), "kernel32");
         return Kernel32;
+    }
+    if (strcasecmp(name, "ntdll.dll") == 0) {
+        Log("GetModuleHandleA", Quote(name), "ntdll");
+        return Ntdll;
     }
     LastError = ErrorModNotFound;
     Log("GetModuleHandleA", Quote(name), "null");
@@ -521,6 +534,24 @@ BOOL WINAPI Process32First(HANDLE snapshot, LPPROCESSENTRY32 entry)
 BOOL WINAPI Process32Next(HANDLE snapshot, LPPROCESSENTRY32 entry)
 {
     return NextProcess("Process32Next", snapshot, entry, false);
+}
+
+BOOL WINAPI GlobalMemoryStatusEx(LPMEMORYSTATUSEX status)
+{
+    sim::SimBeforeCall("GlobalMemoryStatusEx");
+    if (status->dwLength != sizeof(MEMORYSTATUSEX)) {
+        Misuse("GlobalMemoryStatusEx given a record size of " + std::to_string(status->dwLength));
+    }
+    if (Failing("GlobalMemoryStatusEx", "", "FALSE")) {
+        return FALSE;
+    }
+    memset((char *)status + sizeof status->dwLength, 0xA5,
+           sizeof *status - sizeof status->dwLength);
+    status->ullTotalPhys = M().totalPhys;
+    status->ullAvailPhys = M().availPhys;
+    Log("GlobalMemoryStatusEx", "",
+        "TRUE, " + std::to_string(M().availPhys) + " of " + std::to_string(M().totalPhys));
+    return TRUE;
 }
 
 } // extern "C"

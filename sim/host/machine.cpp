@@ -1,6 +1,7 @@
 // The rest of the platform, for the installation check: files with their
 // permissions, libraries loaded at run time, the registry, the process list,
-// the console, the system's version and clock, accounts and local groups.
+// the console, the system's version and clock, accounts and local groups,
+// physical memory and free system PTEs.
 // This file holds the machine's state and the test's controls; each platform
 // library's calls are in the file named for it. Anything that would change
 // the machine (writing a file, opening a key for more than reading it) is
@@ -264,6 +265,10 @@ void ResetMachine()
     m.image = Image(0x14C);
     m.wow64Known = true;
     m.wow64 = false;
+    m.totalPhys = 2048ull << 20;
+    m.availPhys = 1536ull << 20;
+    m.ntQueryKnown = true;
+    m.freeSystemPtes = 150000;
     m.output.clear();
     m.errorOutput.clear();
     m.handler = nullptr;
@@ -414,6 +419,18 @@ void SetWow64(bool wow64Known, bool wow64)
 {
     M().wow64Known = wow64Known;
     M().wow64 = wow64;
+}
+
+void SetMemory(unsigned long long total, unsigned long long available)
+{
+    M().totalPhys = total;
+    M().availPhys = available;
+}
+
+void SetFreeSystemPtes(DWORD count, bool callKnown)
+{
+    M().freeSystemPtes = count;
+    M().ntQueryKnown = callKnown;
 }
 
 void SetCommandLine(const std::string &line)

@@ -1,5 +1,6 @@
 // The machine the installation check looks at, shared by the fake's files of
-// the platform libraries it calls (kernel32.cpp, advapi32.cpp, netapi32.cpp):
+// the platform libraries it calls (kernel32.cpp, advapi32.cpp, netapi32.cpp,
+// ntdll.cpp):
 // its state, and the helpers that turn the test's data into the platform's
 // records.
 #pragma once
@@ -70,6 +71,11 @@ struct Machine {
     std::vector<unsigned char> image;
     bool wow64Known = true;
     bool wow64 = false;
+    // GlobalMemoryStatusEx's physical memory, and NTDLL's free system PTEs.
+    unsigned long long totalPhys = 0;
+    unsigned long long availPhys = 0;
+    bool ntQueryKnown = true;
+    DWORD freeSystemPtes = 0;
     std::string output;
     std::string errorOutput;
     PHANDLER_ROUTINE handler = nullptr;
@@ -87,6 +93,7 @@ Machine &M();
 HANDLE const StdOutput = (HANDLE)(uintptr_t)0x3001;
 HANDLE const StdError = (HANDLE)(uintptr_t)0x3002;
 HMODULE const Kernel32 = (HMODULE)(uintptr_t)0x6000000;
+HMODULE const Ntdll = (HMODULE)(uintptr_t)0x6100000;
 
 std::string Lower(std::string text);
 std::vector<unsigned char> SidBytes(const std::string &text);
@@ -106,6 +113,8 @@ UINT WINAPI FakeGetSystemWow64DirectoryA(LPSTR buffer, UINT size);
 DWORD WINAPI FakeNetLocalGroupGetMembers(LPCWSTR server, LPCWSTR group, DWORD level, BYTE **buffer,
                                          DWORD, LPDWORD read, LPDWORD total, ULONG_PTR *);
 DWORD WINAPI FakeNetApiBufferFree(LPVOID buffer);
+LONG WINAPI FakeNtQuerySystemInformation(ULONG infoClass, LPVOID buffer, ULONG length,
+                                         ULONG *returned);
 
 } // namespace machine
 } // namespace fake
