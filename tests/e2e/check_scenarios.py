@@ -47,10 +47,11 @@ COPY_JOURNAL_VARIABLE = b"EWFSIM_COPYLOG"
 FINDING = re.compile(r"^(ok|note|WARNING|PROBLEM) +(\S+) +(\S.*)$")
 WATCH_LINE = re.compile(
     r"^(\d\d):(\d\d):(\d\d)  total (\d+\.\d) MiB  change ([+-]\d+\.\d) MiB  "
-    r"growth (-|(\d+\.\d) MiB/h)  limit (\d+) MiB$")
+    r"growth (-|(\d+\.\d) MiB/h)  limit (\d+) MiB  room (\d+\.\d) MiB$")
 SUMMARY = re.compile(
-    r"^summary: (\d+) s, peak (\d+\.\d) MiB, mean growth (-?\d+\.\d) MiB/h, "
-    r"(\d+\.\d) h left until the limit of (\d+) MiB at that rate$")
+    r"^summary: (\d+) s, peak (\d+\.\d) MiB, mean growth (-?\d+\.\d) MiB/h, the limit of "
+    r"(\d+) MiB comes first at that rate, in (?:(\d+) h )?(\d+) min; the end of the room in "
+    r"(?:(\d+) h )?(\d+) min$")
 # Wine's own lines on stderr, and the X library's reports under qemu.
 WINE_LINE = re.compile(r"^([0-9a-f]+:)+(fixme|err|warn|trace):|^\d+\.\d+:[0-9a-f]+:|"
                        r"^X Error of failed request:|^  (Major|Minor) opcode|^  Resource id|"
@@ -346,6 +347,39 @@ def expect_system(report, arch):
     expect(report, "system", "ok", "Windows ", "32-bit" if arch == "x86" else "64-bit")
 
 
+ROOM = re.compile(r"^room (\d+\.\d) MiB \(available memory (\d+\.\d) of (\d+\.\d) MiB; "
+                  r"([^)]*)\), the limit needs (\d+\.\d) MiB")
+
+
+def host_memory_mib():
+    """The Linux host's physical memory, which Wine reports as the machine's."""
+    for line in Path("/proc/meminfo").read_text().splitlines():
+        if line.startswith("MemTotal:"):
+            return int(line.split()[1]) / 1024
+    raise Failed("no MemTotal in /proc/meminfo")
+
+
+def expect_room(report, arch, level, *words):
+    """The room line as Wine's figures make it: the host's memory, and on
+    32-bit Windows free system PTEs that Wine reads as 0, so unknown. Returns
+    the room, the physical memory and the need, in MiB."""
+    finding = expect(report, "room", level, *words)
+    keys = report.keys()
+    check(keys.index("room") == keys.index("total") + 1, f"room not right after total: {keys}")
+    match = ROOM.match(finding.value)
+    check(match, f"room figures not as expected: {finding.value!r}")
+    room, available, total, ptes, need = match.groups()
+    check(ptes == ("free system PTEs unknown" if arch == "x86"
+                   else "system PTEs are no bound on 64-bit Windows"),
+          f"{arch}: the PTEs read {ptes!r}")
+    check(room == available, f"room {room} MiB, not the available memory {available} MiB")
+    host = host_memory_mib()
+    check(abs(float(total) - host) <= max(1.0, host * 0.01),
+          f"physical memory {total} MiB, the host has {host:.1f} MiB")
+    print(f"room: {finding.level} {finding.value} (the host has {host:.1f} MiB)")
+    return float(room), float(total), float(need)
+
+
 def expect_ends_after_watchdog(report):
     """The contract: a watchdog path that leads to no executable ends the
     report there."""
@@ -357,8 +391,9 @@ def expect_ends_after_watchdog(report):
 
 
 HEALTHY_KEYS = ["system", "watchdog", "profile", "profile.value", "limit", "library",
-                "library.calls", "volumes", "volume.C", "volume.D", "total", "access.folder",
-                "access.parent", "access.file", "access.profile", "warning", "running"]
+                "library.calls", "volumes", "volume.C", "volume.D", "total", "room",
+                "access.folder", "access.parent", "access.file", "access.profile", "warning",
+                "running"]
 
 
 def healthy(arch):
@@ -395,6 +430,7 @@ def healthy(arch):
     expect(report, "volume.C", "ok", f"{V1} RAM enabled boot=none data=12.0 MiB")
     expect(report, "volume.D", "ok", f"{V2} RAM enabled boot=none data=3.5 MiB")
     expect(report, "total", "ok", "15.5 MiB, below the limit of 64 MiB")
+    expect_room(report, arch, "ok", "), the limit needs 48.5 MiB")
     expect(report, "warning", "ok", "Message Box Default Reply is off")
     if running is None or others is None:
         check(re.fullmatch(r"tovrin\.exe is running, process ids? \d+(, \d+)*",
@@ -419,8 +455,8 @@ def access_denied(arch):
     check_changes_nothing(inst, before)
     expect(report, "volumes", "PROBLEM", "access denied", "run the check elevated",
            "the watchdog must be started elevated too")
-    check(not [k for k in report.keys() if k.startswith("volume.") or k == "total"],
-          "volumes or a total reported although the list was refused")
+    check(not [k for k in report.keys() if k.startswith("volume.") or k in ("total", "room")],
+          "volumes, a total or a room reported although the list was refused")
     check([c.result for c in inst.journal().of("EwfMgrGetProtectedVolumeList")] == ["null, LE 5"],
           "the list was not asked for exactly once, and refused")
     expect_not_ok(report, [("PROBLEM", "volumes")] + expect_wine_access(report)
@@ -626,9 +662,35 @@ def limit_zero(arch):
            "writes back at its first poll")
     expect(report, "total", "WARNING", "12.0 MiB, at or above the limit of 0 MiB",
            "writes back at its first poll")
+    expect_room(report, arch, "ok", "), the limit needs 0.0 MiB")
     expect_not_ok(report, [("WARNING", "limit"), ("WARNING", "total")]
                   + expect_wine_access(report) + expect_running(report, arch))
     check(report.code == EXIT_WARNINGS, f"exit code {report.code}")
+
+
+def limit_above_memory(arch):
+    """A limit larger than the machine's memory, whatever else is known."""
+    install_library(arch)
+    limit = 1000000
+    inst = Installation(arch, "limit-above-memory", volume(V1, "C", "12M"), ini=limit_ini(limit))
+    before = snapshot(inst.folder)
+    report = inst.report()
+    check_changes_nothing(inst, before)
+    expect(report, "limit", "ok", f"{limit} MiB")
+    expect(report, "total", "ok", f"12.0 MiB, below the limit of {limit} MiB")
+    room, total, need = expect_room(
+        report, arch, "PROBLEM", "; the limit is more than the machine's physical memory: lower "
+        "the limit to at most ")
+    check(total < limit, f"the host's memory, {total} MiB, is not below the limit")
+    check(abs(need - (limit - 12.0)) < 0.05, f"the limit needs {need} MiB, not {limit - 12} MiB")
+    # The highest sound limit: the total now plus three quarters of the room.
+    highest = int(report.get("room").value.rsplit(" ", 2)[1])
+    expected = min(12.0 + room * 3 / 4, total)
+    check(abs(highest - expected) <= 1, f"lower the limit to at most {highest} MiB, expected "
+          f"about {expected:.1f} MiB")
+    expect_not_ok(report, [("PROBLEM", "room")] + expect_wine_access(report)
+                  + expect_running(report, arch))
+    check(report.code == EXIT_NOT_READY, f"exit code {report.code}")
 
 
 def bad_path(arch, name, path_of, *words):
@@ -805,15 +867,21 @@ def judge_ctrl_c(ctrl_c, lines, code, journal, arch, started, ended, arrivals):
                       "was not checked")
     summary = SUMMARY.match(lines[-1])
     check(summary, f"no summary line after Ctrl+C; last line {lines[-1]!r}")
-    seconds, peak, growth, left, limit = summary.groups()
+    seconds, peak, growth, limit, hours, minutes, room_hours, room_minutes = summary.groups()
     last = WATCH_LINE.match(lines[-2])
     check(last, f"the line before the summary is not a measurement: {lines[-2]!r}")
     check(peak == last.group(4), f"peak {peak} MiB, not the last total {last.group(4)} MiB")
     check(abs(float(growth) - float(last.group(7))) <= 0.2,
           f"mean growth {growth} MiB/h, last line's {last.group(7)}")
-    expected_left = (int(limit) - float(peak)) / float(growth)
-    check(limit == "64" and abs(float(left) - expected_left) <= 0.1,
-          f"{left} h left, expected about {expected_left:.2f} h")
+    # Whole minutes, rounded down, from figures the lines round to 0.1 MiB.
+    left = int(hours or 0) * 60 + int(minutes)
+    expected_left = (int(limit) - float(peak)) / float(growth) * 60
+    check(limit == "64" and expected_left - 1.5 <= left <= expected_left + 0.5,
+          f"the limit in {left} min, expected about {expected_left:.1f} min")
+    room_left = int(room_hours or 0) * 60 + int(room_minutes)
+    expected_room = float(last.group(9)) / float(growth) * 60
+    check(abs(room_left - expected_room) <= max(1.5, expected_room * 0.001),
+          f"the end of the room in {room_left} min, expected about {expected_room:.1f} min")
     # Between the span of the lines seen and the whole run, start-up included.
     span = arrivals[-1][0] - arrivals[HEAD][0]
     elapsed = ended - started
@@ -833,8 +901,8 @@ def judge_ctrl_c(ctrl_c, lines, code, journal, arch, started, ended, arrivals):
 
 SCENARIOS = {f.__name__: f for f in [
     healthy, access_denied, copy_beside, planted_forwarder, old_library, disk_overlay, horm,
-    profile_missing, limit_zero, path_missing, path_folder, path_not_executable, path_too_long,
-    usage, watch, wow64]}
+    profile_missing, limit_zero, limit_above_memory, path_missing, path_folder,
+    path_not_executable, path_too_long, usage, watch, wow64]}
 
 
 if __name__ == "__main__":
