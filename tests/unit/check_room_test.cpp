@@ -81,6 +81,14 @@ TEST_F(CheckTest, RoomAgainstTheLimit)
          "limit needs 2037.0 MiB; the limit is more than the machine's physical memory: lower the "
          "limit to at most 1548 MiB",
          true},
+        // The watchdog's total counts a disk overlay's map size: never a
+        // highest limit above physical memory, however large it is.
+        {"limit above memory, a large disk map counted", "4096",
+         [] { sim::AddVolume("\\Device\\HarddiskVolume2", 'D', 5000 * MiB).type = EWF_DISK; },
+         "PROBLEM",
+         PTE_ROOM ", the limit needs 0.0 MiB; the limit is more than the machine's physical "
+                  "memory: lower the limit to at most 2048 MiB",
+         true},
         {"free PTE count 0 is unknown", "128", [] { fake::SetFreeSystemPtes(0); }, "ok",
          MEMORY_ROOM("free system PTEs unknown") ", the limit needs 116.0 MiB", true},
         {"NTDLL without the call", "128", [] { fake::SetFreeSystemPtes(150000, false); }, "ok",
