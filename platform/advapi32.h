@@ -1,6 +1,6 @@
 // ADVAPI32: the process token, to enable the shutdown privilege before a
-// restart; for the installation check also file permissions, account names
-// and reading the registry.
+// restart; for the installation check also file permissions, account names,
+// reading the registry and the groups in a running watchdog's token.
 #pragma once
 
 #include "platform/kernel32.h"
@@ -10,6 +10,8 @@
 #define TOKEN_QUERY 0x0008u
 #define TOKEN_ADJUST_PRIVILEGES 0x0020u
 #define SE_PRIVILEGE_ENABLED 0x00000002u
+#define SE_GROUP_ENABLED 0x00000004u
+#define SE_GROUP_USE_FOR_DENY_ONLY 0x00000010u
 
 typedef struct _LUID {
     DWORD LowPart;
@@ -66,6 +68,18 @@ typedef struct _ACCESS_ALLOWED_ACE {
     DWORD SidStart;
 } ACCESS_ALLOWED_ACE;
 
+typedef struct _SID_AND_ATTRIBUTES {
+    void *Sid;
+    DWORD Attributes;
+} SID_AND_ATTRIBUTES;
+
+typedef struct _TOKEN_GROUPS {
+    DWORD GroupCount;
+    SID_AND_ATTRIBUTES Groups[1];
+} TOKEN_GROUPS, *PTOKEN_GROUPS;
+
+typedef enum _TOKEN_INFORMATION_CLASS { TokenUser = 1, TokenGroups } TOKEN_INFORMATION_CLASS;
+
 typedef enum _SID_NAME_USE {
     SidTypeUser = 1,
     SidTypeGroup,
@@ -103,6 +117,9 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM sa
 LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                              LPBYTE lpData, LPDWORD lpcbData);
 LONG WINAPI RegCloseKey(HKEY hKey);
+BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
+                                LPVOID TokenInformation, DWORD TokenInformationLength,
+                                PDWORD ReturnLength);
 }
 
 #endif

@@ -1,7 +1,8 @@
 // KERNEL32: the executable's path, the profile read, sleeping, threads, last
 // error and the release of platform-allocated records; for the installation
 // check also files and their volumes, the console, libraries loaded at run
-// time, the system's version, the clock and the process list. Also the base Windows types that
+// time, the system's version, the clock, the process list and each process's
+// file and session. Also the base Windows types that
 // the other platform headers build on.
 //
 // On Windows this is <windows.h>. On the Linux host the same names are
@@ -83,6 +84,9 @@ typedef BOOL(WINAPI *PHANDLER_ROUTINE)(DWORD dwCtrlType);
 #define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008u
 #define LMEM_FIXED 0x0000u
 #define TH32CS_SNAPPROCESS 0x00000002u
+#define TH32CS_SNAPMODULE 0x00000008u
+#define PROCESS_QUERY_INFORMATION 0x0400u
+#define PROCESS_QUERY_LIMITED_INFORMATION 0x1000u
 #define CTRL_C_EVENT 0u
 #define CTRL_BREAK_EVENT 1u
 #define CTRL_CLOSE_EVENT 2u
@@ -145,6 +149,19 @@ typedef struct tagPROCESSENTRY32 {
     char szExeFile[MAX_PATH];
 } PROCESSENTRY32, *LPPROCESSENTRY32;
 
+typedef struct tagMODULEENTRY32 {
+    DWORD dwSize;
+    DWORD th32ModuleID;
+    DWORD th32ProcessID;
+    DWORD GlblcntUsage;
+    DWORD ProccntUsage;
+    BYTE *modBaseAddr;
+    DWORD modBaseSize;
+    HMODULE hModule;
+    char szModule[256];
+    char szExePath[MAX_PATH];
+} MODULEENTRY32, *LPMODULEENTRY32;
+
 extern "C" {
 DWORD WINAPI GetLastError(void);
 VOID WINAPI Sleep(DWORD dwMilliseconds);
@@ -192,6 +209,10 @@ BOOL WINAPI IsDBCSLeadByte(BYTE TestChar);
 BOOL WINAPI Process32First(HANDLE hSnapshot, LPPROCESSENTRY32 lppe);
 BOOL WINAPI Process32Next(HANDLE hSnapshot, LPPROCESSENTRY32 lppe);
 BOOL WINAPI GlobalMemoryStatusEx(LPMEMORYSTATUSEX lpBuffer);
+BOOL WINAPI Module32First(HANDLE hSnapshot, LPMODULEENTRY32 lpme);
+HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
+BOOL WINAPI ProcessIdToSessionId(DWORD dwProcessId, DWORD *pSessionId);
+DWORD WINAPI WTSGetActiveConsoleSessionId(void);
 }
 
 #endif
@@ -200,3 +221,6 @@ BOOL WINAPI GlobalMemoryStatusEx(LPMEMORYSTATUSEX lpBuffer);
 typedef BOOL(WINAPI *IsWow64ProcessRoutine)(HANDLE hProcess, BOOL *Wow64Process);
 // Looked up too: a 32-bit XP without it has no 32-bit system folder apart.
 typedef UINT(WINAPI *GetSystemWow64DirectoryARoutine)(LPSTR lpBuffer, UINT uSize);
+// Looked up: it first appears in Vista's KERNEL32.
+typedef BOOL(WINAPI *QueryFullProcessImageNameARoutine)(HANDLE hProcess, DWORD dwFlags,
+                                                        LPSTR lpExeName, DWORD *lpdwSize);

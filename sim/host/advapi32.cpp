@@ -1,5 +1,6 @@
 // ADVAPI32 of the machine the installation check looks at: permissions,
-// accounts and the registry.
+// accounts, the registry and the groups in a process's token.
+#include <stddef.h>
 #include <string.h>
 
 #include "sim/host/machine.h"
@@ -108,6 +109,52 @@ BOOL WINAPI LookupAccountSidW(LPCWSTR system, PSID sid, LPWSTR name, LPDWORD nam
     *domainLength = (DWORD)wideDomain.size();
     *use = (SID_NAME_USE)found->second.use;
     Log("LookupAccountSidW", args, found->second.domain + "\\" + found->second.name);
+    return TRUE;
+}
+
+// The groups of the token's process as the system gives them: the count,
+// the SID and attributes pairs, then the SIDs they point at.
+BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID information,
+                                DWORD length, PDWORD returned)
+{
+    sim::SimBeforeCall("GetTokenInformation");
+    std::lock_guard<std::mutex> guard(M().lock);
+    auto found = M().tokenProcesses.find(token);
+    if (found == M().tokenProcesses.end()) {
+        Misuse("GetTokenInformation on a token of no process the check opened");
+        LastError = ErrorInvalidHandle;
+        return FALSE;
+    }
+    std::string args = std::to_string(found->second) + ", " + std::to_string((int)kind) + ", " +
+                       std::to_string(length);
+    if (kind != TokenGroups) {
+        Misuse("GetTokenInformation of another kind: " + args);
+    }
+    const fake::Process *process = ProcessById(found->second);
+    size_t header = offsetof(TOKEN_GROUPS, Groups);
+    size_t size = header + process->groups.size() * sizeof(SID_AND_ATTRIBUTES);
+    for (const auto &group : process->groups) {
+        size += SidBytes(group.first).size();
+    }
+    *returned = (DWORD)size;
+    if (information == nullptr || length < size) {
+        LastError = ErrorInsufficientBuffer;
+        Log("GetTokenInformation", args, "FALSE, LE 122");
+        return FALSE;
+    }
+    unsigned char *bytes = (unsigned char *)information;
+    TOKEN_GROUPS *groups = (TOKEN_GROUPS *)information;
+    groups->GroupCount = (DWORD)process->groups.size();
+    SID_AND_ATTRIBUTES *entries = groups->Groups;
+    size_t next = header + process->groups.size() * sizeof(SID_AND_ATTRIBUTES);
+    for (size_t i = 0; i < process->groups.size(); ++i) {
+        std::vector<unsigned char> sid = SidBytes(process->groups[i].first);
+        memcpy(bytes + next, sid.data(), sid.size());
+        entries[i].Sid = bytes + next;
+        entries[i].Attributes = process->groups[i].second;
+        next += sid.size();
+    }
+    Log("GetTokenInformation", args, std::to_string(process->groups.size()) + " groups");
     return TRUE;
 }
 

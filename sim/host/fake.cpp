@@ -500,12 +500,20 @@ BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token)
     sim::SimBeforeCall("OpenProcessToken");
     std::string args = std::string(process == (HANDLE)(LONG_PTR)-1 ? "process" : "other") + ", " +
                        sim::Hex(access);
-    if (Failing("OpenProcessToken", args, "FALSE")) {
+    HANDLE opened = NewHandle();
+    DWORD refused = 0;
+    if (Failing("OpenProcessToken", args, "FALSE") ||
+        (process != (HANDLE)(LONG_PTR)-1 &&
+         !MachineProcessToken(process, access, opened, &refused))) {
+        if (refused != 0) {
+            LastError = refused;
+            Log("OpenProcessToken", args, "FALSE, LE " + std::to_string(refused));
+        }
         // The variable is not to be trusted after a failure.
         *token = nullptr;
         return FALSE;
     }
-    *token = NewHandle();
+    *token = opened;
     {
         std::lock_guard<std::mutex> guard(S().lock);
         S().tokens.insert(*token);
@@ -626,7 +634,7 @@ bool Outstanding::Nothing() const
 {
     return lists == 0 && entries == 0 && volumeHandles == 0 && records == 0 && tokens == 0 &&
            threadHandles == 0 && libraries == 0 && files == 0 && keys == 0 && snapshots == 0 &&
-           netBuffers == 0 && misuse.empty();
+           netBuffers == 0 && processes == 0 && misuse.empty();
 }
 
 std::string Outstanding::Text() const
@@ -637,7 +645,8 @@ std::string Outstanding::Text() const
         std::to_string(records) + ", tokens " + std::to_string(tokens) + ", thread handles " +
         std::to_string(threadHandles) + ", libraries " + std::to_string(libraries) + ", files " +
         std::to_string(files) + ", registry keys " + std::to_string(keys) + ", snapshots " +
-        std::to_string(snapshots) + ", network buffers " + std::to_string(netBuffers);
+        std::to_string(snapshots) + ", network buffers " + std::to_string(netBuffers) +
+        ", process handles " + std::to_string(processes);
     for (const std::string &what : misuse) {
         text += "; " + what;
     }

@@ -52,6 +52,7 @@ struct Outstanding {
     size_t keys = 0;
     size_t snapshots = 0;
     size_t netBuffers = 0;
+    size_t processes = 0;
     std::vector<std::string> misuse;
     bool Nothing() const;
     std::string Text() const;
@@ -157,7 +158,27 @@ void SetCurrentFolder(const std::string &path);
 // An environment variable (none when empty); ProgramData is C:\ProgramData.
 void SetEnvironment(const std::string &name, const std::string &value);
 void SetRegistryDword(const std::string &key, const std::string &name, DWORD value);
-void AddProcess(DWORD id, const std::string &exeFile);
+// A running process: its name in the process list, and what the check may
+// read of it. The defaults are a watchdog started as the guide says: from
+// C:\Tovrin, Administrators enabled, in the console's session.
+struct Process {
+    DWORD id = 0;
+    std::string exeFile;
+    std::string path; // the full path; "C:\Tovrin\" and the name when empty
+    DWORD session = 1;
+    // The groups in its token: SID and attributes (0x4 enabled, 0x10 for deny only).
+    std::vector<std::pair<std::string, DWORD>> groups = {{"S-1-1-0", 0x7}, {"S-1-5-32-544", 0xF}};
+    bool wow64 = false; // a 32-bit process on 64-bit Windows
+    // The call fails with this error, when not 0: OpenProcess, OpenProcessToken,
+    // the path's query (or its module snapshot), ProcessIdToSessionId.
+    DWORD openError = 0;
+    DWORD tokenError = 0;
+    DWORD pathError = 0;
+    DWORD sessionError = 0;
+};
+Process &AddProcess(DWORD id, const std::string &exeFile);
+// What WTSGetActiveConsoleSessionId says; 1 at first, 0xFFFFFFFF for none.
+void SetConsoleSession(DWORD session);
 // An account LookupAccountSidW knows (1 user, 2 group, 4 alias, 5 well-known
 // group); the well-known groups are known from the start.
 void AddAccount(const std::string &sid, const std::string &domain, const std::string &name,

@@ -30,6 +30,9 @@ bool CloseMachineHandle(HANDLE handle, std::string *kind);
 // A thread other than the main one waits (in Sleep) or ends.
 void HandlerSettled();
 bool LibraryPath(HMODULE module, std::string *path);
+// OpenProcessToken on a process the check opened: FALSE, with the error,
+// when it refuses; `token` is the handle it gets otherwise.
+bool MachineProcessToken(HANDLE process, DWORD access, HANDLE token, DWORD *error);
 void ResetMachine();
 void MachineLeft(struct Outstanding *left);
 

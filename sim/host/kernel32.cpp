@@ -1,6 +1,6 @@
 // KERNEL32 of the machine the installation check looks at: files, the
 // console, libraries loaded at run time, the system's version and clock, the
-// process list.
+// process list and what may be read of each process.
 #include <stdio.h>
 #include <string.h>
 #include <strings.h>
@@ -18,9 +18,46 @@ namespace machine
 BOOL WINAPI FakeIsWow64Process(HANDLE process, BOOL *wow64)
 {
     sim::SimBeforeCall("IsWow64Process");
-    *wow64 = M().wow64;
-    Log("IsWow64Process", process == (HANDLE)(LONG_PTR)-1 ? "process" : "other",
-        M().wow64 ? "TRUE, wow64" : "TRUE, native");
+    const fake::Process *opened = nullptr;
+    if (process != (HANDLE)(LONG_PTR)-1) {
+        std::lock_guard<std::mutex> guard(M().lock);
+        opened = OpenedProcess(process);
+        if (opened == nullptr) {
+            Misuse("IsWow64Process on a process not opened");
+            LastError = ErrorInvalidHandle;
+            return FALSE;
+        }
+    }
+    *wow64 = opened != nullptr ? opened->wow64 : M().wow64;
+    Log("IsWow64Process", opened == nullptr ? "process" : std::to_string(opened->id),
+        *wow64 ? "TRUE, wow64" : "TRUE, native");
+    return TRUE;
+}
+
+BOOL WINAPI FakeQueryFullProcessImageNameA(HANDLE process, DWORD flags, LPSTR name, DWORD *size)
+{
+    sim::SimBeforeCall("QueryFullProcessImageNameA");
+    std::lock_guard<std::mutex> guard(M().lock);
+    const fake::Process *opened = OpenedProcess(process);
+    if (opened == nullptr) {
+        Misuse("QueryFullProcessImageNameA on a process not opened");
+        LastError = ErrorInvalidHandle;
+        return FALSE;
+    }
+    std::string args =
+        std::to_string(opened->id) + ", " + std::to_string(flags) + ", " + std::to_string(*size);
+    DWORD error = opened->pathError;
+    if (error == 0 && *size <= opened->path.size()) {
+        error = ErrorInsufficientBuffer;
+    }
+    if (error != 0) {
+        LastError = error;
+        Log("QueryFullProcessImageNameA", args, "FALSE, LE " + std::to_string(error));
+        return FALSE;
+    }
+    memcpy(name, opened->path.c_str(), opened->path.size() + 1);
+    *size = (DWORD)opened->path.size();
+    Log("QueryFullProcessImageNameA", args, opened->path);
     return TRUE;
 }
 
@@ -382,6 +419,10 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name)
             Log("GetProcAddress", "kernel32, " + args, "routine");
             return (FARPROC)(void (*)(void))FakeIsWow64Process;
         }
+        if (strcmp(name, "QueryFullProcessImageNameA") == 0 && M().major >= 6) {
+            Log("GetProcAddress", "kernel32, " + args, "routine");
+            return (FARPROC)(void (*)(void))FakeQueryFullProcessImageNameA;
+        }
         if (strcmp(name, "GetSystemWow64DirectoryA") == 0) {
             Log("GetProcAddress", "kernel32, " + args, "routine");
             return (FARPROC)(void (*)(void))FakeGetSystemWow64DirectoryA;
@@ -490,9 +531,29 @@ HANDLE WINAPI CreateToolhelp32Snapshot(DWORD flags, DWORD process)
     if (Failing("CreateToolhelp32Snapshot", args, "INVALID")) {
         return INVALID_HANDLE_VALUE;
     }
+    if ((flags & ~(TH32CS_SNAPPROCESS | TH32CS_SNAPMODULE)) != 0 ||
+        (flags == TH32CS_SNAPPROCESS) == (process != 0)) {
+        Misuse("CreateToolhelp32Snapshot of something else: " + args);
+    }
     HANDLE handle = NewHandle();
-    {
-        std::lock_guard<std::mutex> guard(M().lock);
+    std::lock_guard<std::mutex> guard(M().lock);
+    if ((flags & TH32CS_SNAPMODULE) != 0) {
+        const fake::Process *of = ProcessById(process);
+        // Across bitness the modules cannot be read: XP x64 says so with
+        // ERROR_PARTIAL_COPY.
+        bool own32 = M().image[0x84] != 0x64;
+        bool crossed = (!own32 || M().wow64) && of != nullptr && of->wow64 != own32;
+        DWORD error = of == nullptr        ? ErrorInvalidParameter
+                      : of->pathError != 0 ? of->pathError
+                      : crossed            ? 299
+                                           : 0;
+        if (error != 0) {
+            LastError = error;
+            Log("CreateToolhelp32Snapshot", args, "INVALID, LE " + std::to_string(error));
+            return INVALID_HANDLE_VALUE;
+        }
+        M().moduleSnapshots[handle] = process;
+    } else {
         M().snapshots[handle] = 0;
     }
     Log("CreateToolhelp32Snapshot", args, "snapshot");
@@ -520,9 +581,9 @@ static BOOL NextProcess(const char *api, HANDLE snapshot, LPPROCESSENTRY32 entry
         return FALSE;
     }
     const auto &process = M().processes[found->second++];
-    entry->th32ProcessID = process.first;
+    entry->th32ProcessID = process.id;
     memset(entry->szExeFile, 0, sizeof entry->szExeFile);
-    strncpy(entry->szExeFile, process.second.c_str(), sizeof entry->szExeFile - 1);
+    strncpy(entry->szExeFile, process.exeFile.c_str(), sizeof entry->szExeFile - 1);
     return TRUE;
 }
 
@@ -552,6 +613,80 @@ BOOL WINAPI GlobalMemoryStatusEx(LPMEMORYSTATUSEX status)
     Log("GlobalMemoryStatusEx", "",
         "TRUE, " + std::to_string(M().availPhys) + " of " + std::to_string(M().totalPhys));
     return TRUE;
+}
+
+// The first module of a process, which is its executable.
+BOOL WINAPI Module32First(HANDLE snapshot, LPMODULEENTRY32 entry)
+{
+    sim::SimBeforeCall("Module32First");
+    std::lock_guard<std::mutex> guard(M().lock);
+    auto found = M().moduleSnapshots.find(snapshot);
+    if (found == M().moduleSnapshots.end()) {
+        Misuse("Module32First on a module snapshot not open");
+        LastError = ErrorInvalidHandle;
+        return FALSE;
+    }
+    if (entry->dwSize != sizeof(MODULEENTRY32)) {
+        Misuse("Module32First given a record size of " + std::to_string(entry->dwSize));
+    }
+    const fake::Process *process = ProcessById(found->second);
+    entry->th32ProcessID = process->id;
+    memset(entry->szExePath, 0, sizeof entry->szExePath);
+    strncpy(entry->szExePath, process->path.c_str(), sizeof entry->szExePath - 1);
+    Log("Module32First", std::to_string(process->id), process->path);
+    return TRUE;
+}
+
+HANDLE WINAPI OpenProcess(DWORD access, BOOL inherit, DWORD id)
+{
+    sim::SimBeforeCall("OpenProcess");
+    std::string args =
+        sim::Hex(access) + ", " + (inherit ? "TRUE" : "FALSE") + ", " + std::to_string(id);
+    if ((access & ~(PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION)) != 0 ||
+        inherit) {
+        Misuse("OpenProcess for more than querying: " + args);
+    }
+    if (M().major < 6 && (access & PROCESS_QUERY_LIMITED_INFORMATION) != 0) {
+        Misuse("OpenProcess with a right XP lacks: " + args);
+    }
+    if (Failing("OpenProcess", args, "null")) {
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> guard(M().lock);
+    const fake::Process *process = ProcessById(id);
+    DWORD error = process == nullptr ? ErrorInvalidParameter : process->openError;
+    if (error != 0) {
+        LastError = error;
+        Log("OpenProcess", args, "null, LE " + std::to_string(error));
+        return nullptr;
+    }
+    HANDLE handle = NewHandle();
+    M().processHandles[handle] = {id, access};
+    Log("OpenProcess", args, "process");
+    return handle;
+}
+
+BOOL WINAPI ProcessIdToSessionId(DWORD id, DWORD *session)
+{
+    sim::SimBeforeCall("ProcessIdToSessionId");
+    std::lock_guard<std::mutex> guard(M().lock);
+    const fake::Process *process = ProcessById(id);
+    DWORD error = process == nullptr ? ErrorInvalidParameter : process->sessionError;
+    if (error != 0) {
+        LastError = error;
+        Log("ProcessIdToSessionId", std::to_string(id), "FALSE, LE " + std::to_string(error));
+        return FALSE;
+    }
+    *session = process->session;
+    Log("ProcessIdToSessionId", std::to_string(id), std::to_string(process->session));
+    return TRUE;
+}
+
+DWORD WINAPI WTSGetActiveConsoleSessionId(void)
+{
+    sim::SimBeforeCall("WTSGetActiveConsoleSessionId");
+    Log("WTSGetActiveConsoleSessionId", "", std::to_string(M().consoleSession));
+    return M().consoleSession;
 }
 
 } // extern "C"

@@ -187,6 +187,22 @@ FARPROC Routine(const std::string &name)
     return found != Routines.end() ? found->second : nullptr;
 }
 
+const fake::Process *ProcessById(DWORD id)
+{
+    for (const fake::Process &process : M().processes) {
+        if (process.id == id) {
+            return &process;
+        }
+    }
+    return nullptr;
+}
+
+const fake::Process *OpenedProcess(HANDLE handle)
+{
+    auto found = M().processHandles.find(handle);
+    return found != M().processHandles.end() ? ProcessById(found->second.first) : nullptr;
+}
+
 } // namespace machine
 } // namespace fake
 
@@ -215,11 +231,35 @@ bool CloseMachineHandle(HANDLE handle, std::string *kind)
         *kind = "file";
         return true;
     }
-    if (M().snapshots.erase(handle) != 0) {
+    if (M().snapshots.erase(handle) != 0 || M().moduleSnapshots.erase(handle) != 0) {
         *kind = "snapshot";
         return true;
     }
+    if (M().processHandles.erase(handle) != 0) {
+        *kind = "process";
+        return true;
+    }
     return false;
+}
+
+bool MachineProcessToken(HANDLE process, DWORD access, HANDLE token, DWORD *error)
+{
+    std::lock_guard<std::mutex> guard(M().lock);
+    const fake::Process *opened = OpenedProcess(process);
+    *error = ErrorInvalidHandle;
+    if (opened == nullptr) {
+        Misuse("OpenProcessToken on a process not opened");
+        return false;
+    }
+    if (access != TOKEN_QUERY) {
+        Misuse("OpenProcessToken for more than querying: " + sim::Hex(access));
+    }
+    *error = opened->tokenError;
+    if (*error != 0) {
+        return false;
+    }
+    M().tokenProcesses[token] = opened->id;
+    return true;
 }
 
 bool LibraryPath(HMODULE module, std::string *path)
@@ -253,6 +293,10 @@ void ResetMachine()
     m.netBuffers.clear();
     m.registry.clear();
     m.processes.clear();
+    m.processHandles.clear();
+    m.tokenProcesses.clear();
+    m.moduleSnapshots.clear();
+    m.consoleSession = 1;
     FillLookupDefaults();
     m.administrators.clear();
     m.systemDirectory = "C:\\WINDOWS\\system32";
@@ -284,7 +328,8 @@ void MachineLeft(Outstanding *left)
     }
     left->files = M().openFiles.size();
     left->keys = M().keys.size();
-    left->snapshots = M().snapshots.size();
+    left->snapshots = M().snapshots.size() + M().moduleSnapshots.size();
+    left->processes = M().processHandles.size();
     left->netBuffers = M().netBuffers.size();
 }
 
@@ -457,9 +502,19 @@ void SetRegistryDword(const std::string &key, const std::string &name, DWORD val
     M().registry[Lower(key)][name] = value;
 }
 
-void AddProcess(DWORD id, const std::string &exeFile)
+Process &AddProcess(DWORD id, const std::string &exeFile)
 {
-    M().processes.push_back({id, exeFile});
+    Process process;
+    process.id = id;
+    process.exeFile = exeFile;
+    process.path = "C:\\Tovrin\\" + exeFile;
+    M().processes.push_back(process);
+    return M().processes.back();
+}
+
+void SetConsoleSession(DWORD session)
+{
+    M().consoleSession = session;
 }
 
 void AddAccount(const std::string &sid, const std::string &domain, const std::string &name, int use)

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <set>
@@ -30,6 +31,7 @@ const DWORD ErrorModNotFound = 126;
 const DWORD ErrorProcNotFound = 127;
 const DWORD ErrorNoMoreFiles = 18;
 const DWORD ErrorNoneMapped = 1332;
+const DWORD ErrorInvalidParameter = 87;
 
 struct OpenFile {
     std::string path;
@@ -58,7 +60,13 @@ struct Machine {
     std::set<HKEY> keys;
     std::set<void *> netBuffers;
     std::map<std::string, std::map<std::string, DWORD>> registry;
-    std::vector<std::pair<DWORD, std::string>> processes;
+    std::deque<fake::Process> processes;
+    // Handles the check opened: process (with its id and the rights asked),
+    // a token of one (its process id), module snapshots (the process id).
+    std::map<HANDLE, std::pair<DWORD, DWORD>> processHandles;
+    std::map<HANDLE, DWORD> tokenProcesses;
+    std::map<HANDLE, DWORD> moduleSnapshots;
+    DWORD consoleSession = 1;
     std::map<std::string, Account> accounts;
     std::vector<std::string> administrators;
     std::string systemDirectory = "C:\\WINDOWS\\system32";
@@ -108,7 +116,12 @@ std::u16string Wide(const std::string &text);
 // The fake's own definitions of what a library exports, by name.
 FARPROC Routine(const std::string &name);
 
+// The process the check opened with this handle; null when none.
+const fake::Process *OpenedProcess(HANDLE handle);
+const fake::Process *ProcessById(DWORD id);
+
 BOOL WINAPI FakeIsWow64Process(HANDLE process, BOOL *wow64);
+BOOL WINAPI FakeQueryFullProcessImageNameA(HANDLE process, DWORD flags, LPSTR name, DWORD *size);
 UINT WINAPI FakeGetSystemWow64DirectoryA(LPSTR buffer, UINT size);
 DWORD WINAPI FakeNetLocalGroupGetMembers(LPCWSTR server, LPCWSTR group, DWORD level, BYTE **buffer,
                                          DWORD, LPDWORD read, LPDWORD total, ULONG_PTR *);
