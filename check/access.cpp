@@ -26,7 +26,7 @@
 
 // Well-known SIDs, in their binary form: revision, count of sub-authorities,
 // the 48-bit authority, then each sub-authority (little-endian).
-static const BYTE SidAdministrators[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
+const BYTE SidAdministrators[16] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
 static const BYTE SidSystem[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
 // From 6.0 on, an entry for OWNER RIGHTS replaces what the owner may do.
 static const BYTE SidOwnerRights[] = {1, 1, 0, 0, 0, 0, 0, 3, 4, 0, 0, 0};
@@ -46,7 +46,7 @@ static DWORD SidLength(const BYTE *sid)
     return 8 + 4 * (DWORD)sid[1];
 }
 
-static BOOL SidIs(const void *sid, const void *known)
+BOOL SidIs(const void *sid, const void *known)
 {
     const BYTE *a = (const BYTE *)sid;
     const BYTE *b = (const BYTE *)known;

@@ -62,7 +62,9 @@ void ReadTargetLimit(Target *target, char *raw);
 BOOL ReportLibrary(const Target *target, BOOL quiet);
 void UnloadLibrary();
 
-void ReportVolumes(const Target *target);
+// TRUE when a protected volume is off with protection set to return at the
+// next boot, as the watchdog's write-back leaves it.
+BOOL ReportVolumes(const Target *target);
 
 // The room a RAM overlay has now: available physical memory and, on 32-bit
 // Windows, what the free system PTEs can still map (4 KiB each).
@@ -81,7 +83,13 @@ void ReportRoom(const Target *target, LONGLONG total);
 
 void ReportAccess(const Target *target);
 void ReportWarningVisibility(const Target *target);
-void ReportRunning(const Target *target);
+// `written`: what ReportVolumes returned.
+void ReportRunning(const Target *target, BOOL written);
+
+// S-1-5-32-544, in its binary form.
+extern const BYTE SidAdministrators[16];
+// Whether a SID is the one given in binary form.
+BOOL SidIs(const void *sid, const void *known);
 
 // The live view of the overlays; the exit code.
 int Watch(Target *target);

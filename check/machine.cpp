@@ -106,7 +106,143 @@ void ReportWarningVisibility(const Target *target)
     }
 }
 
-void ReportRunning(const Target *target)
+// The watchdogs looked at one by one; more are only counted.
+#define PROCESSES_SEEN 16
+#define NO_CONSOLE_SESSION 0xFFFFFFFFu
+
+// The file a process was started from. XP has no call for it: there the
+// first module of a module snapshot is the executable, which a process of
+// one bitness cannot take of a process of the other.
+static void ReportProcessPath(const Target *target, DWORD id, HANDLE process, DWORD openError)
+{
+    static char Path[MAX_PATH];
+    DWORD error = openError;
+    BOOL read = FALSE;
+    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    if (TheSystem.major >= 6) {
+        auto query = (QueryFullProcessImageNameARoutine)(void (*)(void))GetProcAddress(
+            kernel32, "QueryFullProcessImageNameA");
+        DWORD size = MAX_PATH;
+        read = process != nullptr && query != nullptr && query(process, 0, Path, &size);
+        if (process != nullptr) {
+            error = query == nullptr ? ERROR_PROC_NOT_FOUND : GetLastError();
+        }
+    } else {
+        auto isWow64 =
+            (IsWow64ProcessRoutine)(void (*)(void))GetProcAddress(kernel32, "IsWow64Process");
+        BOOL wow64 = FALSE;
+        if (TheSystem.is64 && process != nullptr && isWow64 != nullptr &&
+            isWow64(process, &wow64) && wow64 != (TheSystem.own == MACHINE_X86)) {
+            Say(LevelNote, "running.path",
+                "%u: its path cannot be read here: a %s process, and this check is %s; the %s "
+                "check can read it",
+                id, wow64 ? "32-bit" : "64-bit", wow64 ? "64-bit" : "32-bit",
+                wow64 ? "x86" : "x64");
+            return;
+        }
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, id);
+        static MODULEENTRY32 Module;
+        Module.dwSize = sizeof Module;
+        read = snapshot != INVALID_HANDLE_VALUE && Module32First(snapshot, &Module);
+        error = GetLastError();
+        if (snapshot != INVALID_HANDLE_VALUE) {
+            CloseHandle(snapshot);
+        }
+        Module.szExePath[MAX_PATH - 1] = '\0';
+        read = read && CopyText(Path, MAX_PATH, Module.szExePath);
+    }
+    if (!read) {
+        Say(LevelNote, "running.path", "%u: its path cannot be read (error %u)", id, error);
+    } else if (!SameName(Path, target->path)) {
+        // Another copy reads another profile, and may be another version.
+        Say(LevelWarning, "running.path",
+            "%u: %s, another file than the one checked (%s): end it and start the one checked, "
+            "or check that one",
+            id, Path, target->path);
+    } else {
+        Say(LevelOk, "running.path", "%u: %s", id, Path);
+    }
+}
+
+// Whether the token holds Administrators enabled: without it the write
+// filter refuses the watchdog every volume, and it measures 0 for ever.
+static void ReportProcessRights(DWORD id, HANDLE process, DWORD openError)
+{
+    const char *refusing = "OpenProcess";
+    DWORD error = openError;
+    HANDLE token = nullptr;
+    BYTE *groups = nullptr;
+    DWORD size = 0;
+    if (process != nullptr) {
+        refusing = "OpenProcessToken";
+        error = OpenProcessToken(process, TOKEN_QUERY, &token) ? 0 : GetLastError();
+    }
+    if (token != nullptr) {
+        refusing = "GetTokenInformation";
+        GetTokenInformation(token, TokenGroups, nullptr, 0, &size);
+        error = GetLastError();
+        groups = size > 0 ? (BYTE *)LocalAlloc(LMEM_FIXED, size) : nullptr;
+        if (groups != nullptr && !GetTokenInformation(token, TokenGroups, groups, size, &size)) {
+            error = GetLastError();
+            LocalFree(groups);
+            groups = nullptr;
+        }
+        CloseHandle(token);
+    }
+    if (groups == nullptr) {
+        Say(LevelNote, "running.rights", "%u: its rights cannot be read: %s failed (error %u)", id,
+            refusing, error);
+        return;
+    }
+    const TOKEN_GROUPS *list = (const TOKEN_GROUPS *)groups;
+    const SID_AND_ATTRIBUTES *entries = list->Groups;
+    const char *without = "not in Administrators";
+    // Only as many entries as the bytes given hold.
+    for (DWORD i = 0; i < list->GroupCount && (const BYTE *)(entries + i + 1) <= groups + size;
+         ++i) {
+        if (SidIs(entries[i].Sid, SidAdministrators)) {
+            DWORD attributes = entries[i].Attributes;
+            without = (attributes & SE_GROUP_USE_FOR_DENY_ONLY) != 0
+                          ? "Administrators for deny only: a filtered token"
+                      : (attributes & SE_GROUP_ENABLED) == 0 ? "Administrators not enabled"
+                                                             : nullptr;
+        }
+    }
+    LocalFree(groups);
+    if (without == nullptr) {
+        Say(LevelOk, "running.rights", "%u: Administrators enabled in its token", id);
+    } else {
+        // XP-era systems have no elevation: only the account decides.
+        Say(LevelProblem, "running.rights",
+            "%u: runs without administrative rights (%s): measures 0; start it %s", id, without,
+            TheSystem.major >= 6 ? "elevated" : "from an administrator account");
+    }
+}
+
+// The warning shows in the watchdog's own session: in another one nobody at
+// the machine sees it or can press OK.
+static void ReportProcessSession(DWORD id, DWORD console)
+{
+    DWORD session = 0;
+    if (!ProcessIdToSessionId(id, &session)) {
+        Say(LevelNote, "running.session", "%u: its session cannot be read (error %u)", id,
+            GetLastError());
+    } else if (console == NO_CONSOLE_SESSION) {
+        Say(LevelNote, "running.session",
+            "%u: session %u; no session is at the console now, so whether its warning is seen "
+            "cannot be told",
+            id, session);
+    } else if (session != console) {
+        Say(LevelWarning, "running.session",
+            "%u: session %u, not the console's session %u: its warning is shown where nobody "
+            "looks; start it at the user's log-on",
+            id, session, console);
+    } else {
+        Say(LevelOk, "running.session", "%u: session %u, the console's", id, session);
+    }
+}
+
+void ReportRunning(const Target *target, BOOL written)
 {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) {
@@ -114,6 +250,7 @@ void ReportRunning(const Target *target)
         return;
     }
     static PROCESSENTRY32 Process;
+    static DWORD Seen[PROCESSES_SEEN];
     Process.dwSize = sizeof Process;
     DWORD found = 0;
     Text ids;
@@ -123,6 +260,9 @@ void ReportRunning(const Target *target)
         Process.szExeFile[MAX_PATH - 1] = '\0';
         if (SameName(Process.szExeFile, target->name)) {
             Format(&ids, found == 0 ? "%u" : ", %u", Process.th32ProcessID);
+            if (found < PROCESSES_SEEN) {
+                Seen[found] = Process.th32ProcessID;
+            }
             ++found;
         }
     }
@@ -130,8 +270,34 @@ void ReportRunning(const Target *target)
     if (found == 0) {
         Say(LevelWarning, "running",
             "%s is not running: log on again, or start it as it starts at log-on", target->name);
+        return;
+    }
+    if (found == 1) {
+        Say(LevelOk, "running", "%s is running, process id %s", target->name, ids.chars);
     } else {
-        Say(LevelOk, "running", "%s is running, process %s %s", target->name,
-            found == 1 ? "id" : "ids", ids.chars);
+        // Each copy shows its own warning and makes its own pass.
+        Say(LevelWarning, "running",
+            "%s is running %u times, process ids %s: each shows its own warning and makes its "
+            "own pass; keep one start and end the others",
+            target->name, found, ids.chars);
+    }
+    if (written) {
+        Say(LevelNote, "running.acted",
+            "a protected volume is off until the next boot: the watchdog has written back and "
+            "waits only for OK on its warning; press OK, then restart");
+    }
+    DWORD console = WTSGetActiveConsoleSessionId();
+    for (DWORD i = 0; i < found && i < PROCESSES_SEEN; ++i) {
+        // XP-era systems lack the limited right; it is enough from 6.0 on.
+        HANDLE process = OpenProcess(TheSystem.major >= 6 ? PROCESS_QUERY_LIMITED_INFORMATION
+                                                          : PROCESS_QUERY_INFORMATION,
+                                     FALSE, Seen[i]);
+        DWORD openError = process == nullptr ? GetLastError() : 0;
+        ReportProcessPath(target, Seen[i], process, openError);
+        ReportProcessRights(Seen[i], process, openError);
+        ReportProcessSession(Seen[i], console);
+        if (process != nullptr) {
+            CloseHandle(process);
+        }
     }
 }

@@ -16,13 +16,14 @@ static int Report(Target *target)
         return Verdict();
     }
     ReportProfile(target);
+    BOOL written = FALSE;
     if (ReportLibrary(target, FALSE)) {
-        ReportVolumes(target);
+        written = ReportVolumes(target);
         UnloadLibrary();
     }
     ReportAccess(target);
     ReportWarningVisibility(target);
-    ReportRunning(target);
+    ReportRunning(target, written);
     return Verdict();
 }
 

@@ -34,6 +34,7 @@ static const char *CommandName(EWF_CMD command)
 struct Tally {
     DWORD enabledRam;
     DWORD enabledRamEmpty;
+    DWORD offUntilBoot; // disabled, with enable pending for the next boot
 };
 
 // One volume's line. The watchdog's walk stops at the first call that fails;
@@ -94,6 +95,7 @@ static void ReportVolume(LPCWSTR name, Tally *tally)
         } else {
             Append(&value, ": protection is off, nothing is held in RAM for it");
             level = LevelNote;
+            tally->offUntilBoot += state == EWF_DISABLED && command == EWF_ENABLE;
         }
     }
     Finding(level, key, &value);
@@ -124,7 +126,7 @@ static void ReportTotal(const Target *target)
     Finding(reached ? LevelWarning : LevelOk, "total", &value);
 }
 
-void ReportVolumes(const Target *target)
+BOOL ReportVolumes(const Target *target)
 {
     PEWF_VOLUME_NAME_ENTRY list = EwfMgrGetProtectedVolumeList();
     if (list == nullptr) {
@@ -141,7 +143,7 @@ void ReportVolumes(const Target *target)
             Say(LevelProblem, "volumes",
                 "EwfMgrGetProtectedVolumeList failed (error %u): the watchdog measures 0", error);
         }
-        return;
+        return FALSE;
     }
 
     // Counted first, so that the count heads the volumes it counts.
@@ -155,7 +157,7 @@ void ReportVolumes(const Target *target)
     } else {
         Say(LevelOk, "volumes", "%u protected %s", count, count == 1 ? "volume" : "volumes");
     }
-    Tally tally = {0, 0};
+    Tally tally = {0, 0, 0};
     while (!EwfMgrVolumeNameListIsEmpty(list)) {
         ReportVolume(list->Name, &tally);
         EwfMgrVolumeNameEntryPop(&list);
@@ -173,4 +175,5 @@ void ReportVolumes(const Target *target)
         ReportTotal(target);
         ReportRoom(target, TotalRamDataSize);
     }
+    return tally.offUntilBoot > 0;
 }

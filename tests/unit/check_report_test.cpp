@@ -85,7 +85,7 @@ TEST_F(CheckTest, RenamedWatchdogReadsItsOwnProfileAndProcessName)
     fake::AddFolder("C:\\Kiosk");
     fake::SetProfile("C:\\Kiosk\\guard.ini", "[TOVRIN]\nlimit=5\n");
     fake::SetCurrentFolder("C:\\Kiosk");
-    fake::AddProcess(77, "GUARD.EXE");
+    fake::AddProcess(77, "GUARD.EXE").path = "C:\\Kiosk\\GUARD.EXE";
     Run("\"C:\\Tovrin\\tovrin-check.exe\" guard.exe");
     EXPECT_EQ("C:\\Kiosk\\guard.exe, x86", Line("watchdog").value);
     EXPECT_EQ("C:\\Kiosk\\guard.ini", Line("profile").value);
@@ -94,6 +94,7 @@ TEST_F(CheckTest, RenamedWatchdogReadsItsOwnProfileAndProcessName)
               "poll",
               Line("total").value);
     EXPECT_EQ("guard.exe is running, process id 77", Line("running").value);
+    EXPECT_EQ("77: C:\\Kiosk\\GUARD.EXE", Line("running.path").value);
 }
 
 struct FileCase {
@@ -795,23 +796,213 @@ TEST_F(CheckTest, DialogFilterList)
     }
 }
 
-TEST_F(CheckTest, RunningWatchdogs)
+TEST_F(CheckTest, NoWatchdogRunning)
 {
-    fake::AddProcess(2222, "Tovrin.EXE");
-    Run();
-    EXPECT_EQ("tovrin.exe is running, process ids 1234, 2222", Line("running").value);
-
     Install(DefaultProfile, false);
     EXPECT_EQ(EXIT_WARNINGS, Run());
     EXPECT_EQ(Texts{"WARNING running"}, NotOk());
     EXPECT_EQ("tovrin.exe is not running: log on again, or start it as it starts at log-on",
               Line("running").value);
+    EXPECT_TRUE(NothingLeft());
 
     Install();
     fake::Fail("CreateToolhelp32Snapshot", 8);
     EXPECT_EQ(EXIT_WARNINGS, Run());
     EXPECT_EQ("the process list cannot be read (error 8)", Line("running").value);
+    EXPECT_FALSE(Has("running.path"));
     EXPECT_TRUE(NothingLeft());
+}
+
+struct RunningCase {
+    const char *what;
+    // The machine and the watchdog's process, id 1234, as found; a healthy
+    // copy started from C:\Tovrin on XP Embedded when left alone.
+    std::function<void(fake::Process &)> arrange;
+    int exitCode;
+    Texts lines; // every running line, "LEVEL key value"
+};
+
+TEST_F(CheckTest, RunningFindings)
+{
+    const std::string one = "ok running tovrin.exe is running, process id 1234";
+    const std::string path = "ok running.path 1234: C:\\Tovrin\\tovrin.exe";
+    const std::string rights = "ok running.rights 1234: Administrators enabled in its token";
+    const std::string session = "ok running.session 1234: session 1, the console's";
+    auto standard7 = [] { fake::SetVersion(6, 1, 7601, "Service Pack 1"); };
+    auto xp64 = [] {
+        fake::SetVersion(5, 2, 3790, "Service Pack 2");
+        fake::AddLibrary("C:\\WINDOWS\\SysWOW64\\EWFAPI.dll", fake::EwfExports());
+    };
+    const RunningCase cases[] = {
+        {"healthy, XP: the path from a module snapshot",
+         [](fake::Process &) {},
+         EXIT_READY,
+         {one, path, rights, session}},
+        {"healthy, Standard 7: the path from the process",
+         [&](fake::Process &) { standard7(); },
+         EXIT_READY,
+         {one, path, rights, session}},
+        {"Administrators deny-only: a Run value under UAC",
+         [&](fake::Process &watchdog) {
+             standard7();
+             watchdog.groups = {{"S-1-1-0", 0x7}, {"S-1-5-32-544", 0x10}, {"S-1-5-32-545", 0x7}};
+         },
+         EXIT_NOT_READY,
+         {one, path,
+          "PROBLEM running.rights 1234: runs without administrative rights (Administrators for "
+          "deny only: a filtered token): measures 0; start it elevated",
+          session}},
+        {"Administrators missing: a limited account on XP",
+         [](fake::Process &watchdog) {
+             watchdog.groups = {{"S-1-1-0", 0x7}, {"S-1-5-32-545", 0x7}};
+         },
+         EXIT_NOT_READY,
+         {one, path,
+          "PROBLEM running.rights 1234: runs without administrative rights (not in "
+          "Administrators): measures 0; start it from an administrator account",
+          session}},
+        {"Administrators present, not enabled",
+         [](fake::Process &watchdog) {
+             watchdog.groups = {{"S-1-5-32-544", 0x0}};
+         },
+         EXIT_NOT_READY,
+         {one, path,
+          "PROBLEM running.rights 1234: runs without administrative rights (Administrators not "
+          "enabled): measures 0; start it from an administrator account",
+          session}},
+        {"another session",
+         [&](fake::Process &watchdog) {
+             standard7();
+             watchdog.session = 0;
+         },
+         EXIT_WARNINGS,
+         {one, path, rights,
+          "WARNING running.session 1234: session 0, not the console's session 1: its warning is "
+          "shown where nobody looks; start it at the user's log-on"}},
+        {"nobody at the console",
+         [](fake::Process &) { fake::SetConsoleSession(0xFFFFFFFF); },
+         EXIT_READY,
+         {one, path, rights,
+          "note running.session 1234: session 1; no session is at the console now, so whether "
+          "its warning is seen cannot be told"}},
+        {"two copies",
+         [](fake::Process &) { fake::AddProcess(2222, "Tovrin.EXE").session = 2; },
+         EXIT_WARNINGS,
+         {"WARNING running tovrin.exe is running 2 times, process ids 1234, 2222: each shows its "
+          "own warning and makes its own pass; keep one start and end the others",
+          path, rights, session, "ok running.path 2222: C:\\Tovrin\\Tovrin.EXE",
+          "ok running.rights 2222: Administrators enabled in its token",
+          "WARNING running.session 2222: session 2, not the console's session 1: its warning is "
+          "shown where nobody looks; start it at the user's log-on"}},
+        {"a copy from another folder",
+         [&](fake::Process &watchdog) {
+             standard7();
+             watchdog.path = "C:\\Old\\Tovrin\\tovrin.exe";
+         },
+         EXIT_WARNINGS,
+         {one,
+          "WARNING running.path 1234: C:\\Old\\Tovrin\\tovrin.exe, another file than the one "
+          "checked (C:\\Tovrin\\tovrin.exe): end it and start the one checked, or check that one",
+          rights, session}},
+        {"OpenProcess refused, Standard 7",
+         [&](fake::Process &watchdog) {
+             standard7();
+             watchdog.openError = 5;
+         },
+         EXIT_READY,
+         {one, "note running.path 1234: its path cannot be read (error 5)",
+          "note running.rights 1234: its rights cannot be read: OpenProcess failed (error 5)",
+          session}},
+        {"OpenProcess refused, XP: the snapshot still gives the path",
+         [](fake::Process &watchdog) { watchdog.openError = 5; },
+         EXIT_READY,
+         {one, path,
+          "note running.rights 1234: its rights cannot be read: OpenProcess failed (error 5)",
+          session}},
+        {"token refused",
+         [](fake::Process &watchdog) { watchdog.tokenError = 5; },
+         EXIT_READY,
+         {one, path,
+          "note running.rights 1234: its rights cannot be read: OpenProcessToken failed (error 5)",
+          session}},
+        {"path refused, Standard 7",
+         [&](fake::Process &watchdog) {
+             standard7();
+             watchdog.pathError = 31;
+         },
+         EXIT_READY,
+         {one, "note running.path 1234: its path cannot be read (error 31)", rights, session}},
+        {"session refused",
+         [](fake::Process &watchdog) { watchdog.sessionError = 5; },
+         EXIT_READY,
+         {one, path, rights, "note running.session 1234: its session cannot be read (error 5)"}},
+        {"XP x64: a 64-bit watchdog, a 32-bit check",
+         [&](fake::Process &) {
+             xp64();
+             fake::SetWow64(true, true);
+         },
+         EXIT_WARNINGS,
+         {one,
+          "note running.path 1234: its path cannot be read here: a 64-bit process, and this "
+          "check is 32-bit; the x64 check can read it",
+          rights, session}},
+        {"XP x64: a 32-bit watchdog, a 64-bit check",
+         [&](fake::Process &watchdog) {
+             xp64();
+             fake::SetOwnMachine(0x8664);
+             watchdog.wow64 = true;
+         },
+         EXIT_WARNINGS,
+         {one,
+          "note running.path 1234: its path cannot be read here: a 32-bit process, and this "
+          "check is 64-bit; the x86 check can read it",
+          rights, session}},
+        {"XP x64: both 32-bit",
+         [&](fake::Process &watchdog) {
+             xp64();
+             fake::SetWow64(true, true);
+             watchdog.wow64 = true;
+         },
+         EXIT_WARNINGS,
+         {one, path, rights, session}},
+        {"acted, and waiting for OK",
+         [](fake::Process &) {
+             sim::Volume &off = sim::AddVolume("\\Device\\HarddiskVolume2", 'D', 0);
+             off.state = EWF_DISABLED;
+             off.bootCommand = EWF_ENABLE;
+         },
+         EXIT_READY,
+         {one,
+          "note running.acted a protected volume is off until the next boot: the watchdog has "
+          "written back and waits only for OK on its warning; press OK, then restart",
+          path, rights, session}},
+        {"off, but left off: not the watchdog's doing",
+         [](fake::Process &) {
+             sim::AddVolume("\\Device\\HarddiskVolume2", 'D', 0).state = EWF_DISABLED;
+         },
+         EXIT_READY,
+         {one, path, rights, session}},
+    };
+    for (const RunningCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        Install(DefaultProfile, false);
+        c.arrange(fake::AddProcess(1234, "tovrin.exe"));
+        EXPECT_EQ(c.exitCode, Run()) << output;
+        Texts lines;
+        for (const ReportLine &line : Findings()) {
+            if (line.key.rfind("running", 0) == 0) {
+                lines.push_back(line.level + " " + line.key + " " + line.value);
+            }
+        }
+        EXPECT_EQ(c.lines, lines) << output;
+        // Only the right to query: the limited one where it exists.
+        std::string asked = output.find("Windows 6.") != std::string::npos ? "0x1000" : "0x400";
+        for (const std::string &open : fake::CallTexts({"OpenProcess"})) {
+            EXPECT_EQ(0u, open.find("OpenProcess(" + asked + ", FALSE, ")) << open;
+        }
+        EXPECT_EQ(Texts{}, StateChangingCalls());
+        EXPECT_TRUE(NothingLeft());
+    }
 }
 
 } // namespace
