@@ -191,6 +191,8 @@ class Installation:
         (self.root / "ewfsim.txt").write_text(scenario)
         self.check_exe = self.win("Tovrin", "tovrin-check.exe")
         self.watchdog = None
+        self.watchdogs = []
+        self.outputs = []
         self.runs = 0
 
     def win(self, *parts):
@@ -214,14 +216,18 @@ class Installation:
         (self.folder / "EWFAPI.dll").write_bytes(
             data.replace(JOURNAL_VARIABLE, COPY_JOURNAL_VARIABLE))
 
-    def start_watchdog(self, polled="watchdog.log"):
-        """tovrin.exe from its folder, journalling to watchdog.log; returns
-        once the journal `polled` shows its first poll."""
-        self.watchdog_out = open(self.root / "watchdog-output.txt", "wb")
+    def start_watchdog(self, polled="watchdog.log", journal="watchdog.log", exe=None):
+        """tovrin.exe from its folder (or `exe`, a Windows path beside the
+        root), journalling to `journal`; returns once the journal `polled`
+        shows its first poll. Each one started is kept, to be stopped."""
+        exe = exe or self.win("Tovrin", "tovrin.exe")
+        self.watchdog_out = open(self.root / f"{journal}.out", "wb")
+        self.outputs.append(self.watchdog_out)
         self.watchdog = subprocess.Popen(
-            [wine.LOADERS[self.arch], self.win("Tovrin", "tovrin.exe")], cwd=self.folder,
-            env=self.env("watchdog.log"), stdin=subprocess.DEVNULL, stdout=self.watchdog_out,
+            [wine.LOADERS[self.arch], exe], cwd=self.folder,
+            env=self.env(journal), stdin=subprocess.DEVNULL, stdout=self.watchdog_out,
             stderr=subprocess.STDOUT)
+        self.watchdogs.append(self.watchdog)
         deadline = time.monotonic() + timeout(self.arch)
         while not self.journal(polled).of("EwfMgrGetProtectedVolumeList"):
             check(self.watchdog.poll() is None,
@@ -230,11 +236,13 @@ class Installation:
             time.sleep(0.2)
 
     def stop_watchdog(self):
-        if self.watchdog is not None and self.watchdog.poll() is None:
-            self.watchdog.kill()
-            self.watchdog.wait()
-        if self.watchdog is not None:
-            self.watchdog_out.close()
+        for watchdog in self.watchdogs:
+            if watchdog.poll() is None:
+                watchdog.kill()
+                watchdog.wait()
+        for output in self.outputs:
+            output.close()
+        self.watchdogs, self.outputs = [], []
 
     def run_check(self, *args):
         """The check with these arguments; its report, printed whole."""
@@ -318,23 +326,57 @@ def expect_wine_access(report, keys=ACCESS_KEYS):
     return [("WARNING", key) for key in keys]
 
 
+RUNNING_DETAILS = ("running.path", "running.rights", "running.session")
+
+
+def running_summary(name, ids):
+    """The running line for these process ids: ok for one, a warning for more."""
+    listed = ", ".join(str(i) for i in ids)
+    if len(ids) == 1:
+        return "ok", f"{name} is running, process id {listed}"
+    return "WARNING", (f"{name} is running {len(ids)} times, process ids {listed}: each shows "
+                       "its own warning and makes its own pass; keep one start and end the others")
+
+
+def expect_copy(report, pid, path, checked=None):
+    """One running copy as Wine shows every process: Administrators enabled
+    in its token and session 1, the console's. `checked`: the file the check
+    was given, when the copy runs from another."""
+    paths = [f for f in report.all_of("running.path") if f.value.startswith(f"{pid}: ")]
+    check(len(paths) == 1, f"{len(paths)} running.path lines for process {pid}, not 1")
+    if checked is None:
+        check(paths[0].level == "ok" and paths[0].value.lower() == f"{pid}: {path}".lower(),
+              f"running.path {paths[0].level} {paths[0].value!r}, not ok {path}")
+    else:
+        expected = (f"{pid}: {path}, another file than the one checked ({checked}): end it and "
+                    "start the one checked, or check that one")
+        check(paths[0].level == "WARNING" and paths[0].value.lower() == expected.lower(),
+              f"running.path {paths[0].level} {paths[0].value!r}, not WARNING {expected!r}")
+    for key, value in (("running.rights", f"{pid}: Administrators enabled in its token"),
+                       ("running.session", f"{pid}: session 1, the console's")):
+        check(any(f.level == "ok" and f.value == value for f in report.all_of(key)),
+              f"no 'ok {key} {value}' in {[(f.level, f.value) for f in report.all_of(key)]}")
+
+
 def expect_running(report, arch, name="tovrin.exe"):
-    """The running line against the prefix's processes as Wine lists them."""
+    """The running lines against the prefix's processes as Wine lists them."""
     ids = tovrin_process_ids(arch) if name == "tovrin.exe" else []
     if ids is None:
         finding = report.get("running")
-        check(re.fullmatch(rf"{re.escape(name)} is running, process ids? \d+(, \d+)*",
-                           finding.value) if finding.level == "ok"
-              else finding.level == "WARNING" and "is not running" in finding.value,
+        check(re.fullmatch(rf"{re.escape(name)} is running(, process id| \d+ times, process "
+                           rf"ids) \d+(, \d+)*(: .*)?", finding.value)
+              or finding.level == "WARNING" and "is not running" in finding.value,
               f"running: {finding.level} {finding.value}")
         return [] if finding.level == "ok" else [("WARNING", "running")]
     if not ids:
         expect(report, "running", "WARNING", f"{name} is not running")
+        check(not [k for k in report.keys() if k in RUNNING_DETAILS],
+              "details of a watchdog that does not run")
         return [("WARNING", "running")]
-    listed = ", ".join(str(i) for i in ids)
-    expect(report, "running", "ok",
-           f"{name} is running, process {'id' if len(ids) == 1 else 'ids'} {listed}")
-    return []
+    level, value = running_summary(name, ids)
+    expect(report, "running", level, value)
+    # Copies left by other runs are Wine's like any: only their count is judged.
+    return [] if level == "ok" else [("WARNING", "running")]
 
 
 def expect_library_found(report):
@@ -393,7 +435,7 @@ def expect_ends_after_watchdog(report):
 HEALTHY_KEYS = ["system", "watchdog", "profile", "profile.value", "limit", "library",
                 "library.calls", "volumes", "volume.C", "volume.D", "total", "room",
                 "access.folder", "access.parent", "access.file", "access.profile", "warning",
-                "running"]
+                "running", "running.path", "running.rights", "running.session"]
 
 
 def healthy(arch):
@@ -433,12 +475,11 @@ def healthy(arch):
     expect_room(report, arch, "ok", "), the limit needs 48.5 MiB")
     expect(report, "warning", "ok", "Message Box Default Reply is off")
     if running is None or others is None:
-        check(re.fullmatch(r"tovrin\.exe is running, process ids? \d+(, \d+)*",
+        check(re.fullmatch(r"tovrin\.exe is running, process id \d+",
                            expect(report, "running", "ok").value), "running: no process id")
     else:
-        listed = ", ".join(str(i) for i in running)
-        expect(report, "running", "ok", f"tovrin.exe is running, process "
-               f"{'id' if len(running) == 1 else 'ids'} {listed}")
+        expect(report, "running", *running_summary("tovrin.exe", running))
+        expect_copy(report, ours[0], inst.win("Tovrin", "tovrin.exe"))
     expect_not_ok(report, expect_wine_access(report))
     check(report.code == EXIT_WARNINGS, f"exit code {report.code}")
     print(f"exit code 1, not 0: under Wine the four access findings are warnings, since Wine "
@@ -899,10 +940,70 @@ def judge_ctrl_c(ctrl_c, lines, code, journal, arch, started, ended, arrivals):
           f"the library was not released after Ctrl+C: {journal.end!r}")
 
 
+def started_copies(arch, inst, starts):
+    """Starts watchdogs, each (journal, exe), and returns the process ids Wine
+    gives them, or None where Wine's process list cannot be read."""
+    others = tovrin_process_ids(arch)
+    for journal, exe in starts:
+        inst.start_watchdog(polled=journal, journal=journal, exe=exe)
+    running = tovrin_process_ids(arch)
+    if running is None or others is None:
+        return None
+    ours = sorted(set(running) - set(others))
+    check(len(ours) == len(starts), f"Wine lists tovrin.exe as {running}, before {others}")
+    check(running == ours, f"other copies of tovrin.exe run in the prefix: {others}")
+    print(f"Wine's process ids of the copies started here: {ours}")
+    return ours
+
+
+def two_running(arch):
+    install_library(arch)
+    inst = Installation(arch, "two-running", volume(V1, "C", "12M"), ini=limit_ini(64))
+    exe = inst.win("Tovrin", "tovrin.exe")
+    try:
+        ids = started_copies(arch, inst, [("watchdog.log", exe), ("watchdog2.log", exe)])
+        before = snapshot(inst.folder)
+        report = inst.report()
+        check_changes_nothing(inst, before,
+                              journals=("check.log", "watchdog.log", "watchdog2.log"))
+    finally:
+        inst.stop_watchdog()
+    if ids is None:
+        raise Skipped("Wine's process list cannot be read: the copies' ids are unknown")
+    expect(report, "running", *running_summary("tovrin.exe", ids))
+    for pid in ids:
+        expect_copy(report, pid, exe)
+    expect_not_ok(report, [("WARNING", "running")] + expect_wine_access(report))
+    check(report.code == EXIT_WARNINGS, f"exit code {report.code}")
+
+
+def running_elsewhere(arch):
+    install_library(arch)
+    inst = Installation(arch, "running-elsewhere", volume(V1, "C", "12M"), ini=limit_ini(64))
+    # An older installation beside this one, still running.
+    old = inst.root / "Old"
+    old.mkdir()
+    shutil.copyfile(inst.folder / "tovrin.exe", old / "tovrin.exe")
+    elsewhere = inst.win("Old", "tovrin.exe")
+    try:
+        ids = started_copies(arch, inst, [("watchdog.log", elsewhere)])
+        before = snapshot(inst.folder)
+        report = inst.report()
+        check_changes_nothing(inst, before, journals=("check.log", "watchdog.log"))
+    finally:
+        inst.stop_watchdog()
+    if ids is None:
+        raise Skipped("Wine's process list cannot be read: the copy's id is unknown")
+    expect(report, "running", *running_summary("tovrin.exe", ids))
+    expect_copy(report, ids[0], elsewhere, checked=inst.win("Tovrin", "tovrin.exe"))
+    expect_not_ok(report, [("WARNING", "running.path")] + expect_wine_access(report))
+    check(report.code == EXIT_WARNINGS, f"exit code {report.code}")
+
+
 SCENARIOS = {f.__name__: f for f in [
     healthy, access_denied, copy_beside, planted_forwarder, old_library, disk_overlay, horm,
     profile_missing, limit_zero, limit_above_memory, path_missing, path_folder,
-    path_not_executable, path_too_long, usage, watch, wow64]}
+    path_not_executable, path_too_long, usage, watch, wow64, two_running, running_elsewhere]}
 
 
 if __name__ == "__main__":
