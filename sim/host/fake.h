@@ -164,7 +164,7 @@ void SetRegistryDword(const std::string &key, const std::string &name, DWORD val
 struct Process {
     DWORD id = 0;
     std::string exeFile;
-    std::string path; // the full path; "C:\Tovrin\" and the name when empty
+    std::string path; // its full path: at first C:\Tovrin\ and the name
     DWORD session = 1;
     // The groups in its token: SID and attributes (0x4 enabled, 0x10 for deny only).
     std::vector<std::pair<std::string, DWORD>> groups = {{"S-1-1-0", 0x7}, {"S-1-5-32-544", 0xF}};

@@ -879,6 +879,13 @@ TEST_F(CheckTest, RunningFindings)
          {one, path, rights,
           "WARNING running.session 1234: session 0, not the console's session 1: its warning is "
           "shown where nobody looks; start it at the user's log-on"}},
+        {"fast user switching: the user at the console in session 2",
+         [](fake::Process &watchdog) {
+             fake::SetConsoleSession(2);
+             watchdog.session = 2;
+         },
+         EXIT_READY,
+         {one, path, rights, "ok running.session 1234: session 2, the console's"}},
         {"nobody at the console",
          [](fake::Process &) { fake::SetConsoleSession(0xFFFFFFFF); },
          EXIT_READY,
