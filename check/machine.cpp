@@ -171,17 +171,20 @@ static void ReportProcessRights(DWORD id, HANDLE process, DWORD openError)
     const char *refusing = "OpenProcess";
     DWORD error = openError;
     HANDLE token = nullptr;
+    BOOL opened = FALSE;
     BYTE *groups = nullptr;
     DWORD size = 0;
     if (process != nullptr) {
         refusing = "OpenProcessToken";
-        error = OpenProcessToken(process, TOKEN_QUERY, &token) ? 0 : GetLastError();
-    }
-    if (token != nullptr) {
-        refusing = "GetTokenInformation";
-        GetTokenInformation(token, TokenGroups, nullptr, 0, &size);
+        opened = OpenProcessToken(process, TOKEN_QUERY, &token);
         error = GetLastError();
+    }
+    if (opened) {
+        refusing = "GetTokenInformation";
+        // Asked first for the size the groups take.
+        GetTokenInformation(token, TokenGroups, nullptr, 0, &size);
         groups = size > 0 ? (BYTE *)LocalAlloc(LMEM_FIXED, size) : nullptr;
+        error = GetLastError();
         if (groups != nullptr && !GetTokenInformation(token, TokenGroups, groups, size, &size)) {
             error = GetLastError();
             LocalFree(groups);

@@ -130,6 +130,9 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVO
     if (kind != TokenGroups) {
         Misuse("GetTokenInformation of another kind: " + args);
     }
+    if (Failing("GetTokenInformation", args, "FALSE")) {
+        return FALSE;
+    }
     const fake::Process *process = ProcessById(found->second);
     size_t header = offsetof(TOKEN_GROUPS, Groups);
     size_t size = header + process->groups.size() * sizeof(SID_AND_ATTRIBUTES);

@@ -932,6 +932,13 @@ TEST_F(CheckTest, RunningFindings)
          {one, path,
           "note running.rights 1234: its rights cannot be read: OpenProcessToken failed (error 5)",
           session}},
+        {"groups refused",
+         [](fake::Process &) { fake::Fail("GetTokenInformation", 5); },
+         EXIT_READY,
+         {one, path,
+          "note running.rights 1234: its rights cannot be read: GetTokenInformation failed "
+          "(error 5)",
+          session}},
         {"path refused, Standard 7",
          [&](fake::Process &watchdog) {
              standard7();
