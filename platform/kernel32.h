@@ -92,6 +92,31 @@ typedef BOOL(WINAPI *PHANDLER_ROUTINE)(DWORD dwCtrlType);
 #define ERROR_INSUFFICIENT_BUFFER 122u
 #define ERROR_PROC_NOT_FOUND 127u
 #define ERROR_FILE_TOO_LARGE 223u
+#define ERROR_MORE_DATA 234u
+#define ERROR_NO_MORE_ITEMS 259u
+
+typedef struct _WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    char cFileName[MAX_PATH];
+    char cAlternateFileName[14];
+} WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
+
+typedef struct _WIN32_FILE_ATTRIBUTE_DATA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+} WIN32_FILE_ATTRIBUTE_DATA;
+typedef enum _GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard } GET_FILEEX_INFO_LEVELS;
 
 typedef struct _OSVERSIONINFOEXA {
     DWORD dwOSVersionInfoSize;
@@ -171,6 +196,13 @@ HANDLE WINAPI CreateToolhelp32Snapshot(DWORD dwFlags, DWORD th32ProcessID);
 BOOL WINAPI IsDBCSLeadByte(BYTE TestChar);
 BOOL WINAPI Process32First(HANDLE hSnapshot, LPPROCESSENTRY32 lppe);
 BOOL WINAPI Process32Next(HANDLE hSnapshot, LPPROCESSENTRY32 lppe);
+HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
+BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
+BOOL WINAPI FindClose(HANDLE hFindFile);
+BOOL WINAPI GetFileAttributesExA(LPCSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId,
+                                 LPVOID lpFileInformation);
+VOID WINAPI GetSystemTimeAsFileTime(FILETIME *lpSystemTimeAsFileTime);
+DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize);
 }
 
 #endif
@@ -179,3 +211,5 @@ BOOL WINAPI Process32Next(HANDLE hSnapshot, LPPROCESSENTRY32 lppe);
 typedef BOOL(WINAPI *IsWow64ProcessRoutine)(HANDLE hProcess, BOOL *Wow64Process);
 // Looked up too: a 32-bit XP without it has no 32-bit system folder apart.
 typedef UINT(WINAPI *GetSystemWow64DirectoryARoutine)(LPSTR lpBuffer, UINT uSize);
+// Looked up: from 6.0 on only. The uptime that does not wrap after 49.7 days.
+typedef ULONGLONG(WINAPI *GetTickCount64Routine)(void);

@@ -118,6 +118,9 @@ struct File {
     bool nullDacl = false;
     std::string owner = "S-1-5-32-544";
     std::vector<Ace> aces;
+    // FILETIMEs; 0, long before any boot, unless a test sets them.
+    unsigned long long created = 0;
+    unsigned long long written = 0;
 };
 
 // A file or folder; a profile set with SetProfile is a file too. Returns the
@@ -144,6 +147,21 @@ void SetWow64(bool wow64Known, bool wow64);
 void SetCommandLine(const std::string &line);
 void SetCurrentFolder(const std::string &path);
 void SetRegistryDword(const std::string &key, const std::string &name, DWORD value);
+// Any value: `key` under HKLM, or "HKU\\SID\\..." for a loaded user hive; a
+// 32-bit program on 64-bit Windows sees HKLM's Software under Wow6432Node.
+void SetRegistryValue(const std::string &key, const std::string &name, DWORD type,
+                      const std::string &data);
+// A key's last-write time (a FILETIME); the key is created if need be.
+void SetKeyWritten(const std::string &key, unsigned long long written);
+// What ExpandEnvironmentStringsA replaces %NAME% with.
+void SetEnvironment(const std::string &name, const std::string &value);
+// The wall clock at clock 0 (a FILETIME) and the time since boot then.
+void SetClock(unsigned long long now, unsigned long long uptimeMs);
+// FILETIME units.
+const unsigned long long Second = 10000000ull;
+const unsigned long long Hour = 3600 * Second;
+const unsigned long long Day = 24 * Hour;
+unsigned long long WallClock();
 void AddProcess(DWORD id, const std::string &exeFile);
 // An account LookupAccountSidW knows (1 user, 2 group, 4 alias, 5 well-known
 // group); the well-known groups are known from the start.

@@ -180,6 +180,8 @@ FARPROC Routine(const std::string &name)
         {"EwfMgrIsHORMActivated", (FARPROC)(void (*)(void))EwfMgrIsHORMActivated},
         {"NetLocalGroupGetMembers", (FARPROC)(void (*)(void))FakeNetLocalGroupGetMembers},
         {"NetApiBufferFree", (FARPROC)(void (*)(void))FakeNetApiBufferFree},
+        {"GetTickCount64", (FARPROC)(void (*)(void))FakeGetTickCount64},
+        {"NtQuerySystemInformation", (FARPROC)(void (*)(void))FakeNtQuerySystemInformation},
     };
     auto found = Routines.find(name);
     return found != Routines.end() ? found->second : nullptr;
@@ -243,6 +245,7 @@ void ResetMachine()
     }
     m.ctrlThreads.clear();
     m.files.clear();
+    m.fileNames.clear();
     m.libraries.clear();
     m.modules.clear();
     m.openFiles.clear();
@@ -250,6 +253,10 @@ void ResetMachine()
     m.keys.clear();
     m.netBuffers.clear();
     m.registry.clear();
+    m.finds.clear();
+    m.environment = {{"systemroot", "C:\\WINDOWS"}, {"systemdrive", "C:"}};
+    m.now = TestNow;
+    m.uptimeMs = 3600000;
     m.processes.clear();
     FillLookupDefaults();
     m.administrators.clear();
@@ -275,7 +282,7 @@ void MachineLeft(Outstanding *left)
     for (const auto &library : M().libraries) {
         left->libraries += library.second.loaded;
     }
-    left->files = M().openFiles.size();
+    left->files = M().openFiles.size() + M().finds.size();
     left->keys = M().keys.size();
     left->snapshots = M().snapshots.size();
     left->netBuffers = M().netBuffers.size();
@@ -288,6 +295,7 @@ void MachineLeft(Outstanding *left)
 File &AddFile(const std::string &path, const std::string &bytes)
 {
     File &file = M().files[Lower(path)];
+    M().fileNames[Lower(path)] = path;
     file = File();
     file.bytes = bytes;
     return file;
@@ -426,7 +434,38 @@ void SetCurrentFolder(const std::string &path)
 
 void SetRegistryDword(const std::string &key, const std::string &name, DWORD value)
 {
-    M().registry[Lower(key)][name] = value;
+    SetRegistryValue(key, name, 4, std::string((const char *)&value, sizeof value));
+}
+
+void SetRegistryValue(const std::string &key, const std::string &name, DWORD type,
+                      const std::string &data)
+{
+    RegKey &entry = M().registry[Lower(key)];
+    entry.name = key;
+    entry.values[Lower(name)] = {name, type, data};
+}
+
+void SetKeyWritten(const std::string &key, unsigned long long written)
+{
+    RegKey &entry = M().registry[Lower(key)];
+    entry.name = key;
+    entry.written = written;
+}
+
+void SetEnvironment(const std::string &name, const std::string &value)
+{
+    M().environment[Lower(name)] = value;
+}
+
+void SetClock(unsigned long long now, unsigned long long uptimeMs)
+{
+    M().now = now;
+    M().uptimeMs = uptimeMs;
+}
+
+unsigned long long WallClock()
+{
+    return M().now + fake::Now() * 10000;
 }
 
 void AddProcess(DWORD id, const std::string &exeFile)

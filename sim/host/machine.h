@@ -47,16 +47,37 @@ struct Account {
     int use = 0;
 };
 
+struct RegValue {
+    std::string name; // as set, for enumeration
+    DWORD type = 0;
+    std::string data;
+};
+
+struct RegKey {
+    std::string name;                       // as set, for enumeration
+    std::map<std::string, RegValue> values; // by lower-case name
+    unsigned long long written = 0;
+};
+
+// 2026-12-08 10:00 UTC, as a FILETIME: the test's "now" at clock 0.
+const unsigned long long TestNow = 134096472000000000ull;
+
 struct Machine {
     std::mutex lock;
     std::map<std::string, fake::File> files;
+    std::map<std::string, std::string> fileNames; // as the test gave them
     std::map<std::string, Library> libraries;
     std::map<HMODULE, std::string> modules;
     std::map<HANDLE, OpenFile> openFiles;
     std::map<HANDLE, size_t> snapshots;
     std::set<HKEY> keys;
     std::set<void *> netBuffers;
-    std::map<std::string, std::map<std::string, DWORD>> registry;
+    // By lower-case path: HKLM's keys as they are, others after "hku\\".
+    std::map<std::string, RegKey> registry;
+    std::map<HANDLE, std::pair<std::vector<std::string>, size_t>> finds;
+    std::map<std::string, std::string> environment;
+    unsigned long long now = TestNow;
+    unsigned long long uptimeMs = 3600000;
     std::vector<std::pair<DWORD, std::string>> processes;
     std::map<std::string, Account> accounts;
     std::vector<std::string> administrators;
@@ -86,6 +107,7 @@ Machine &M();
 HANDLE const StdOutput = (HANDLE)(uintptr_t)0x3001;
 HANDLE const StdError = (HANDLE)(uintptr_t)0x3002;
 HMODULE const Kernel32 = (HMODULE)(uintptr_t)0x6000000;
+HMODULE const Ntdll = (HMODULE)(uintptr_t)0x6100000;
 
 std::string Lower(std::string text);
 std::vector<unsigned char> SidBytes(const std::string &text);
@@ -101,6 +123,9 @@ std::u16string Wide(const std::string &text);
 FARPROC Routine(const std::string &name);
 
 BOOL WINAPI FakeIsWow64Process(HANDLE process, BOOL *wow64);
+ULONGLONG WINAPI FakeGetTickCount64(void);
+LONG WINAPI FakeNtQuerySystemInformation(ULONG which, void *information, ULONG length,
+                                         ULONG *returned);
 UINT WINAPI FakeGetSystemWow64DirectoryA(LPSTR buffer, UINT size);
 DWORD WINAPI FakeNetLocalGroupGetMembers(LPCWSTR server, LPCWSTR group, DWORD level, BYTE **buffer,
                                          DWORD, LPDWORD read, LPDWORD total, ULONG_PTR *);
