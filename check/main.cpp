@@ -12,6 +12,7 @@ static BOOL IsOption(const char *argument)
 static int Report(Target *target)
 {
     ReportSystem();
+    VolumesRead = FALSE;
     if (!ReportWatchdogFile(target)) {
         return Verdict();
     }
@@ -23,6 +24,8 @@ static int Report(Target *target)
     ReportAccess(target);
     ReportWarningVisibility();
     ReportRunning(target);
+    ReportStart(target);
+    ReportPersist(target);
     return Verdict();
 }
 

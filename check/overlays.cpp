@@ -9,6 +9,9 @@
 #include "watchdog/config.h"
 
 LONGLONG TotalRamDataSize = 0;
+VolumeFacts Volumes[26];
+DWORD VolumeCount = 0;
+BOOL VolumesRead = FALSE;
 
 static const char StopsHere[] = "%w %s failed (error %u): the watchdog's measurement stops here";
 
@@ -65,6 +68,9 @@ static void ReportVolume(LPCWSTR name, Tally *tally)
     EWF_CMD command = config->BootCommand.Command;
     LONGLONG data = config->RamOverlay.RamDataSize;
     LocalFree(config);
+    if (VolumeCount < 26) {
+        Volumes[VolumeCount++] = {key[7], state == EWF_ENABLED, command == EWF_COMMIT};
+    }
     // Only TRUE tells: a library without the query, or one that fails it,
     // says FALSE, and nothing is known then.
     BOOL horm = EwfMgrIsHORMActivated(volume);
@@ -126,6 +132,7 @@ static void ReportTotal(const Target *target)
 
 void ReportVolumes(const Target *target)
 {
+    VolumeCount = 0;
     PEWF_VOLUME_NAME_ENTRY list = EwfMgrGetProtectedVolumeList();
     if (list == nullptr) {
         DWORD error = GetLastError();
@@ -159,6 +166,7 @@ void ReportVolumes(const Target *target)
     if (list != nullptr) {
         EwfMgrVolumeNameListDelete(list);
     }
+    VolumesRead = TRUE;
 
     if (tally.enabledRam > 0 && tally.enabledRamEmpty == tally.enabledRam) {
         Say(LevelNote, "volumes.zero",

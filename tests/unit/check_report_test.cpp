@@ -493,7 +493,7 @@ TEST_F(CheckTest, ListRequestDeniedSaysToElevate)
 {
     fake::Fail("EwfMgrGetProtectedVolumeList", 5);
     EXPECT_EQ(EXIT_NOT_READY, Run());
-    EXPECT_EQ(Texts{"PROBLEM volumes"}, NotOk());
+    EXPECT_EQ((Texts{"PROBLEM volumes", "note persist"}), NotOk());
     EXPECT_EQ("access denied: run the check elevated; the watchdog must be started elevated too, "
               "or it measures 0",
               Line("volumes").value);

@@ -1,0 +1,502 @@
+// How the watchdog will start at the next log-on: Run values, the Winlogon
+// shell, Startup shortcuts and scheduled tasks, read where Windows keeps them
+// and never changed. One line a start found.
+#include "check/check.h"
+
+#include "check/startfiles.h"
+#include "platform/advapi32.h"
+
+StartPlace Starts[MAX_STARTS];
+DWORD StartCount = 0;
+
+static const char CurrentVersion[] = "Software\\Microsoft\\Windows\\CurrentVersion";
+static const char Recreate[] = "recreate it: schtasks /Create /TN Tovrin /XML tovrin-task.xml /F";
+
+// What every start shares: the machine's shell, whether User Account Control
+// filters what Explorer starts, and the starts counted so far.
+static struct {
+    char shell[MAX_PATH];
+    BOOL filtered;
+    char systemDrive;
+    DWORD counted;
+} Scene;
+
+struct StartLine {
+    Text head;
+    Text clauses;
+    Level level;
+};
+
+static ULONGLONG Time(const FILETIME *time)
+{
+    return (ULONGLONG)time->dwHighDateTime << 32 | time->dwLowDateTime;
+}
+
+static void Clause(StartLine *line, Level level, const char *pattern, ...)
+{
+    Append(&line->clauses, line->clauses.length > 0 ? "; " : ": ");
+    va_list arguments;
+    va_start(arguments, pattern);
+    FormatList(&line->clauses, pattern, arguments);
+    va_end(arguments);
+    line->level = level > line->level ? level : line->level;
+}
+
+// A start's line begins with where it is and what it starts; `kept` (a file,
+// or a registry key on the system volume) is remembered for ReportPersist.
+static void BeginStart(StartLine *line, const Target *target, const char *where,
+                       const char *program, const char *kept, ULONGLONG written)
+{
+    Clear(&line->head);
+    Clear(&line->clauses);
+    line->level = LevelOk;
+    Format(&line->head, "%s: %s", where, program);
+    if (!SameName(program, target->path)) {
+        Clause(line, LevelWarning, "another file than %s: point it at the checked one",
+               target->path);
+    }
+    if (StartCount < MAX_STARTS) {
+        StartPlace *place = &Starts[StartCount++];
+        CopyText(place->where, MAX_PATH, kept);
+        place->drive = kept[1] == ':' ? kept[0] : Scene.systemDrive;
+        place->written = written;
+    }
+}
+
+static void EndStart(StartLine *line, BOOL counts, const char *good)
+{
+    Scene.counted += counts;
+    Append(&line->head, line->clauses.length > 0 ? line->clauses.chars : good);
+    Finding(line->level, "start", &line->head);
+}
+
+static BOOL IsWatchdog(const Target *target, const char *program)
+{
+    return SameName(FileNameOf(program), target->name);
+}
+
+// ---- the registry ----
+
+static HKEY OpenKey(HKEY root, const char *path, REGSAM view)
+{
+    HKEY key = nullptr;
+    return RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | view, &key) ==
+                   ERROR_SUCCESS
+               ? key
+               : nullptr;
+}
+
+// A string value with its %variables% expanded; FALSE when there is none
+// that fits a path.
+static BOOL ReadString(HKEY key, const char *name, char *value)
+{
+    char raw[MAX_PATH];
+    DWORD type = 0;
+    DWORD size = sizeof raw - 1;
+    if (RegQueryValueExA(key, name, nullptr, &type, (BYTE *)raw, &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        return FALSE;
+    }
+    // The registry keeps whatever was stored: no terminator is promised.
+    raw[size] = '\0';
+    if (type == REG_SZ) {
+        return CopyText(value, MAX_PATH, raw);
+    }
+    DWORD length = ExpandEnvironmentStringsA(raw, value, MAX_PATH);
+    return length > 0 && length <= MAX_PATH;
+}
+
+static BOOL IsExplorer(const char *shell)
+{
+    char program[MAX_PATH];
+    ProgramOf(shell, program);
+    return program[0] == '\0' || SameName(FileNameOf(program), "explorer.exe");
+}
+
+// Explorer alone starts Run values and Startup shortcuts, and with User
+// Account Control on it gives them a filtered token.
+static void ExplorerClauses(StartLine *line, const char *shell)
+{
+    if (!IsExplorer(shell)) {
+        Clause(line, LevelProblem,
+               "the shell is %s, not Explorer, so this starts nothing; start it by a task", shell);
+    } else if (Scene.filtered) {
+        Clause(line, LevelProblem,
+               "User Account Control gives what Explorer starts a filtered token: it runs "
+               "without administrative rights and measures 0; start it by the task in "
+               "tovrin-task.xml instead");
+    }
+}
+
+static void RunValues(const Target *target, HKEY root, const char *rootName, REGSAM view,
+                      const char *shell)
+{
+    char path[MAX_PATH];
+    Text name;
+    Clear(&name);
+    Format(&name, "%s\\Run", CurrentVersion);
+    CopyText(path, MAX_PATH, name.chars);
+    if (root == HKEY_USERS) {
+        Clear(&name);
+        Format(&name, "%s\\%s", rootName + 4, path);
+        CopyText(path, MAX_PATH, name.chars);
+    }
+    HKEY key = OpenKey(root, path, view);
+    if (key == nullptr) {
+        return;
+    }
+    // 0 stands for a time not read, so a time read is never 0.
+    FILETIME written = {0, 0};
+    ULONGLONG time = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                      nullptr, nullptr, nullptr, nullptr, &written) == ERROR_SUCCESS
+                         ? Time(&written) | 1
+                         : 0;
+    Text kept;
+    Clear(&kept);
+    Format(&kept, "%s\\%s", root == HKEY_USERS ? "HKU" : "HKLM", path);
+    for (DWORD i = 0; i < 512; ++i) {
+        char value[MAX_PATH * 2];
+        char valueName[128];
+        DWORD nameSize = sizeof valueName;
+        DWORD size = sizeof value - 1;
+        DWORD type = 0;
+        LONG result =
+            RegEnumValueA(key, i, valueName, &nameSize, nullptr, &type, (BYTE *)value, &size);
+        if (result == (LONG)ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+            continue;
+        }
+        value[size] = '\0';
+        char program[MAX_PATH];
+        char expanded[MAX_PATH];
+        ProgramOf(value, program);
+        if (type == REG_EXPAND_SZ) {
+            DWORD length = ExpandEnvironmentStringsA(program, expanded, MAX_PATH);
+            if (length > 0 && length <= MAX_PATH) {
+                CopyText(program, MAX_PATH, expanded);
+            }
+        }
+        if (!IsWatchdog(target, program)) {
+            continue;
+        }
+        Text where;
+        Clear(&where);
+        Format(&where, "%s Run%s value %s", rootName, view == KEY_WOW64_32KEY ? " (32-bit)" : "",
+               valueName);
+        StartLine line;
+        BeginStart(&line, target, where.chars, program, kept.chars, time);
+        ExplorerClauses(&line, shell);
+        EndStart(&line, TRUE, ", at log-on by Explorer");
+    }
+    RegCloseKey(key);
+}
+
+// The shell a user gets: their own Winlogon value, or the machine's.
+static void UserShell(const char *sid, char *shell)
+{
+    Text path;
+    Clear(&path);
+    Format(&path, "%s\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", sid);
+    HKEY key = OpenKey(HKEY_USERS, path.chars, 0);
+    if (key == nullptr || !ReadString(key, "Shell", shell)) {
+        CopyText(shell, MAX_PATH, Scene.shell);
+    }
+    if (key != nullptr) {
+        RegCloseKey(key);
+    }
+}
+
+// Every loaded user hive but the system's own accounts and class stores.
+static BOOL IsUserHive(const char *sid)
+{
+    return sid[0] == 'S' && sid[1] == '-' && !SameName(sid, "S-1-5-18") &&
+           !SameName(sid, "S-1-5-19") && !SameName(sid, "S-1-5-20") &&
+           !HoldsName(sid, Length(sid), "_Classes");
+}
+
+// ---- files ----
+
+static BYTE FileBytes[TASK_FILE_MAX + 1];
+static char FileText[TASK_FILE_MAX + 1];
+
+// Up to `capacity` bytes of a file; `*size` is capacity when it holds more.
+static BOOL ReadBounded(const char *path, DWORD capacity, DWORD *size, DWORD *error)
+{
+    HANDLE file =
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    *size = 0;
+    BOOL read = file != INVALID_HANDLE_VALUE;
+    DWORD got = 0;
+    while (read && *size < capacity) {
+        read = ReadFile(file, FileBytes + *size, capacity - *size, &got, nullptr);
+        if (!read || got == 0) {
+            break;
+        }
+        *size += got;
+    }
+    *error = GetLastError();
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+    return read;
+}
+
+typedef void (*FileVisitor)(const Target *target, const char *path, const char *shown,
+                            ULONGLONG written);
+
+// Each file under `folder` matching `pattern`, and in its subfolders down to
+// `depth` more levels; `shown` is the path below the first folder.
+static void WalkFolder(const Target *target, const char *folder, const char *shown,
+                       const char *pattern, DWORD depth, FileVisitor visit)
+{
+    char path[MAX_PATH];
+    if (!JoinPath(path, folder, "*")) {
+        return;
+    }
+    static WIN32_FIND_DATAA Found;
+    HANDLE find = FindFirstFileA(path, &Found);
+    if (find == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    // Found is shared by every level: a subfolder is walked after its
+    // name has been taken.
+    for (BOOL more = TRUE; more; more = FindNextFileA(find, &Found)) {
+        char name[MAX_PATH];
+        char below[MAX_PATH];
+        CopyText(name, MAX_PATH, Found.cFileName);
+        ULONGLONG created = Time(&Found.ftCreationTime);
+        ULONGLONG written = Time(&Found.ftLastWriteTime);
+        BOOL folderFound = (Found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (name[0] == '.' || !JoinPath(path, folder, name) || !JoinPath(below, shown, name)) {
+            continue;
+        }
+        if (folderFound) {
+            if (depth > 0) {
+                WalkFolder(target, path, below, pattern, depth - 1, visit);
+            }
+        } else if (pattern == nullptr || HoldsName(name, Length(name), pattern)) {
+            visit(target, path, below, written > created ? written : created);
+        }
+    }
+    FindClose(find);
+}
+
+static void TaskFile(const Target *target, const char *path, const char *shown, ULONGLONG written)
+{
+    DWORD size = 0;
+    DWORD error = 0;
+    Text where;
+    Clear(&where);
+    Format(&where, "task %s", shown);
+    if (!ReadBounded(path, TASK_FILE_MAX + 1, &size, &error)) {
+        Say(LevelNote, "start", "%s: cannot be read (error %u)", where.chars, error);
+        return;
+    }
+    static TaskFacts Task;
+    DWORD textLength = 0;
+    const char *malformed = ReadTaskFile(FileBytes, size, &Task, FileText, &textLength);
+    if (malformed != nullptr) {
+        if (size > TASK_FILE_MAX || HoldsName(FileText, textLength, target->name)) {
+            Say(LevelWarning, "start", "%s: %s, so Task Scheduler cannot run it; %s", where.chars,
+                malformed, Recreate);
+        }
+        return;
+    }
+    if (!IsWatchdog(target, Task.command)) {
+        return;
+    }
+    StartLine line;
+    BeginStart(&line, target, where.chars, Task.command, path, written);
+    if (!Task.logon) {
+        Clause(&line, LevelWarning, "no log-on trigger, so it does not start at log-on");
+    }
+    if (!Task.enabled) {
+        Clause(&line, LevelProblem, "disabled");
+    }
+    if (!Task.highest) {
+        Clause(&line, LevelProblem,
+               "not elevated (RunLevel is not HighestAvailable): it runs without administrative "
+               "rights and measures 0");
+    }
+    if (!Task.interactive) {
+        Clause(&line, LevelProblem,
+               "not in the user's session (LogonType %s): nobody sees its warning", Task.logonType);
+    }
+    if (!Task.limitGiven) {
+        Clause(&line, LevelProblem,
+               "Task Scheduler stops it 72 hours after each log-on (no ExecutionTimeLimit: the "
+               "default is PT72H)");
+    } else if (!Task.limitRead) {
+        Clause(&line, LevelProblem, "ExecutionTimeLimit %s is no duration: set PT0S",
+               Task.limitText);
+    } else if (Task.limit != 0) {
+        BOOL hours = Task.limit >= 3600;
+        Clause(&line, LevelProblem,
+               "Task Scheduler stops it %u %s after each log-on (ExecutionTimeLimit %s)",
+               (DWORD)Divide(Task.limit, hours ? 3600 : 60), hours ? "hours" : "minutes",
+               Task.limitText);
+    }
+    if (Task.noBatteryStart || Task.batteryStop) {
+        Clause(&line, LevelWarning, "%s on batteries",
+               Task.noBatteryStart && Task.batteryStop ? "neither started nor kept running"
+               : Task.noBatteryStart                   ? "not started"
+                                                       : "stopped");
+    }
+    if (line.level == LevelProblem) {
+        Clause(&line, LevelProblem, Recreate);
+    }
+    EndStart(&line, Task.logon,
+             ", at log-on, elevated, in the user's session, never stopped by Task Scheduler");
+}
+
+static void JobFile(const Target *target, const char *path, const char *shown, ULONGLONG written)
+{
+    DWORD size = 0;
+    DWORD error = 0;
+    Text where;
+    Clear(&where);
+    Format(&where, "job %s", shown + 1);
+    if (!ReadBounded(path, TASK_FILE_MAX + 1, &size, &error)) {
+        Say(LevelNote, "start", "%s: cannot be read (error %u)", where.chars, error);
+        return;
+    }
+    static JobFacts Job;
+    const char *malformed =
+        size > TASK_FILE_MAX ? "larger than any .job file" : ReadJobFile(FileBytes, size, &Job);
+    if (malformed != nullptr) {
+        Say(LevelNote, "start", "%s: %s, not read", where.chars, malformed);
+        return;
+    }
+    if (!IsWatchdog(target, Job.application)) {
+        return;
+    }
+    StartLine line;
+    BeginStart(&line, target, where.chars, Job.application, path, written);
+    if (!Job.logon) {
+        Clause(&line, LevelWarning, "no log-on trigger, so it does not start at log-on");
+    }
+    if ((Job.flags & JOB_DISABLED) != 0) {
+        Clause(&line, LevelProblem, "disabled");
+    }
+    if (Job.maxRunTime != 0xFFFFFFFFu) {
+        Clause(&line, LevelProblem,
+               "Task Scheduler stops it %u hours after each start: untick \"Stop the task if it "
+               "runs for 72 hours\"",
+               (DWORD)(Job.maxRunTime / 3600000u));
+    }
+    if ((Job.flags & (JOB_NO_BATTERY_START | JOB_BATTERY_STOP)) != 0) {
+        Clause(&line, LevelWarning, "held back or stopped on batteries");
+    }
+    EndStart(&line, Job.logon, ", at log-on, never stopped by Task Scheduler");
+}
+
+// ---- the running copies, for a machine with no start ----
+
+static DWORD CountRunning(const Target *target)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    static PROCESSENTRY32 Process;
+    Process.dwSize = sizeof Process;
+    DWORD found = 0;
+    for (BOOL more = Process32First(snapshot, &Process); more;
+         more = Process32Next(snapshot, &Process)) {
+        Process.szExeFile[MAX_PATH - 1] = '\0';
+        found += SameName(Process.szExeFile, target->name);
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+void ReportStart(const Target *target)
+{
+    StartCount = 0;
+    Scene.counted = 0;
+    Scene.shell[0] = '\0';
+    char named[MAX_PATH];
+    char readable[MAX_PATH];
+    SystemFolder(TheSystem.is64 ? MACHINE_X64 : MACHINE_X86, named, readable);
+    Scene.systemDrive = named[1] == ':' ? named[0] : 0;
+
+    REGSAM native = TheSystem.is64 ? KEY_WOW64_64KEY : 0;
+    HKEY key = OpenKey(HKEY_LOCAL_MACHINE,
+                       "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", native);
+    if (key != nullptr) {
+        ReadString(key, "Shell", Scene.shell);
+        RegCloseKey(key);
+    }
+    Text path;
+    Clear(&path);
+    Format(&path, "%s\\Policies\\System", CurrentVersion);
+    key = OpenKey(HKEY_LOCAL_MACHINE, path.chars, native);
+    DWORD lua = 1; // on by default from 6.0
+    DWORD size = sizeof lua;
+    DWORD type = 0;
+    if (key != nullptr) {
+        if (RegQueryValueExA(key, "EnableLUA", nullptr, &type, (BYTE *)&lua, &size) !=
+                ERROR_SUCCESS ||
+            type != REG_DWORD) {
+            lua = 1;
+        }
+        RegCloseKey(key);
+    }
+    Scene.filtered = TheSystem.major >= 6 && lua != 0;
+
+    RunValues(target, HKEY_LOCAL_MACHINE, "HKLM", native, Scene.shell);
+    if (TheSystem.is64) {
+        RunValues(target, HKEY_LOCAL_MACHINE, "HKLM", KEY_WOW64_32KEY, Scene.shell);
+    }
+    for (DWORD i = 0; i < 64; ++i) {
+        char sid[128];
+        DWORD length = sizeof sid;
+        if (RegEnumKeyExA(HKEY_USERS, i, sid, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        if (!IsUserHive(sid)) {
+            continue;
+        }
+        char shell[MAX_PATH];
+        UserShell(sid, shell);
+        Text root;
+        Clear(&root);
+        Format(&root, "HKU\\%s", sid);
+        RunValues(target, HKEY_USERS, root.chars, 0, shell);
+    }
+
+    char tasks[MAX_PATH];
+    if (JoinPath(tasks, readable, "Tasks")) {
+        WalkFolder(target, tasks, "", nullptr, 4, TaskFile);
+    }
+    // The Windows folder holds the system folder, and 1.0's jobs.
+    DWORD end = Length(named);
+    while (end > 0 && named[end - 1] != '\\') {
+        --end;
+    }
+    if (end > 0) {
+        named[end - 1] = '\0';
+    }
+    if (end > 0 && JoinPath(tasks, named, "Tasks")) {
+        WalkFolder(target, tasks, "", ".job", 0, JobFile);
+    }
+
+    if (Scene.counted == 0) {
+        BOOL running = CountRunning(target) > 0;
+        Say(running ? LevelWarning : LevelProblem, "start",
+            running ? "nothing found starts %s at log-on, though it runs now: something this "
+                      "check cannot see starts it; make sure that starts it elevated at every "
+                      "log-on"
+                    : "nothing starts %s at log-on: create its task from tovrin-task.xml (on XP "
+                      "a Run value, for an administrator's account)",
+            target->name);
+    } else if (Scene.counted > 1) {
+        Say(LevelWarning, "start.count",
+            "%u starts at log-on: two watchdogs would measure and write back at once; keep one",
+            Scene.counted);
+    }
+}
