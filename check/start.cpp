@@ -26,34 +26,37 @@ struct StartLine {
     Text clauses;
     Level level;
 };
+// One start's line at a time; kept off the stack, which has no probe for
+// frames past a page here.
+static StartLine Line;
+static Text Where;
 
 static ULONGLONG Time(const FILETIME *time)
 {
     return (ULONGLONG)time->dwHighDateTime << 32 | time->dwLowDateTime;
 }
 
-static void Clause(StartLine *line, Level level, const char *pattern, ...)
+static void Clause(Level level, const char *pattern, ...)
 {
-    Append(&line->clauses, line->clauses.length > 0 ? "; " : ": ");
+    Append(&Line.clauses, Line.clauses.length > 0 ? "; " : ": ");
     va_list arguments;
     va_start(arguments, pattern);
-    FormatList(&line->clauses, pattern, arguments);
+    FormatList(&Line.clauses, pattern, arguments);
     va_end(arguments);
-    line->level = level > line->level ? level : line->level;
+    Line.level = level > Line.level ? level : Line.level;
 }
 
 // A start's line begins with where it is and what it starts; `kept` (a file,
 // or a registry key on the system volume) is remembered for ReportPersist.
-static void BeginStart(StartLine *line, const Target *target, const char *where,
-                       const char *program, const char *kept, ULONGLONG written)
+static void BeginStart(const Target *target, const char *where, const char *program,
+                       const char *kept, ULONGLONG written)
 {
-    Clear(&line->head);
-    Clear(&line->clauses);
-    line->level = LevelOk;
-    Format(&line->head, "%s: %s", where, program);
+    Clear(&Line.head);
+    Clear(&Line.clauses);
+    Line.level = LevelOk;
+    Format(&Line.head, "%s: %s", where, program);
     if (!SameName(program, target->path)) {
-        Clause(line, LevelWarning, "another file than %s: point it at the checked one",
-               target->path);
+        Clause(LevelWarning, "another file than %s: point it at the checked one", target->path);
     }
     if (StartCount < MAX_STARTS) {
         StartPlace *place = &Starts[StartCount++];
@@ -63,11 +66,11 @@ static void BeginStart(StartLine *line, const Target *target, const char *where,
     }
 }
 
-static void EndStart(StartLine *line, BOOL counts, const char *good)
+static void EndStart(BOOL counts, const char *good)
 {
     Scene.counted += counts;
-    Append(&line->head, line->clauses.length > 0 ? line->clauses.chars : good);
-    Finding(line->level, "start", &line->head);
+    Append(&Line.head, Line.clauses.length > 0 ? Line.clauses.chars : good);
+    Finding(Line.level, "start", &Line.head);
 }
 
 static BOOL IsWatchdog(const Target *target, const char *program)
@@ -115,13 +118,13 @@ static BOOL IsExplorer(const char *shell)
 
 // Explorer alone starts Run values and Startup shortcuts, and with User
 // Account Control on it gives them a filtered token.
-static void ExplorerClauses(StartLine *line, const char *shell)
+static void ExplorerClauses(const char *shell)
 {
     if (!IsExplorer(shell)) {
-        Clause(line, LevelProblem,
+        Clause(LevelProblem,
                "the shell is %s, not Explorer, so this starts nothing; start it by a task", shell);
     } else if (Scene.filtered) {
-        Clause(line, LevelProblem,
+        Clause(LevelProblem,
                "User Account Control gives what Explorer starts a filtered token: it runs "
                "without administrative rights and measures 0; start it by the task in "
                "tovrin-task.xml instead");
@@ -132,7 +135,8 @@ static void RunValues(const Target *target, HKEY root, const char *rootName, REG
                       const char *shell)
 {
     char path[MAX_PATH];
-    Text name;
+    static Text Name;
+    Text &name = Name;
     Clear(&name);
     Format(&name, "%s\\Run", CurrentVersion);
     CopyText(path, MAX_PATH, name.chars);
@@ -151,7 +155,8 @@ static void RunValues(const Target *target, HKEY root, const char *rootName, REG
                                       nullptr, nullptr, nullptr, nullptr, &written) == ERROR_SUCCESS
                          ? Time(&written) | 1
                          : 0;
-    Text kept;
+    static Text Kept;
+    Text &kept = Kept;
     Clear(&kept);
     Format(&kept, "%s\\%s", root == HKEY_USERS ? "HKU" : "HKLM", path);
     for (DWORD i = 0; i < 512; ++i) {
@@ -181,14 +186,12 @@ static void RunValues(const Target *target, HKEY root, const char *rootName, REG
         if (!IsWatchdog(target, program)) {
             continue;
         }
-        Text where;
-        Clear(&where);
-        Format(&where, "%s Run%s value %s", rootName, view == KEY_WOW64_32KEY ? " (32-bit)" : "",
+        Clear(&Where);
+        Format(&Where, "%s Run%s value %s", rootName, view == KEY_WOW64_32KEY ? " (32-bit)" : "",
                valueName);
-        StartLine line;
-        BeginStart(&line, target, where.chars, program, kept.chars, time);
-        ExplorerClauses(&line, shell);
-        EndStart(&line, TRUE, ", at log-on by Explorer");
+        BeginStart(target, Where.chars, program, kept.chars, time);
+        ExplorerClauses(shell);
+        EndStart(TRUE, ", at log-on by Explorer");
     }
     RegCloseKey(key);
 }
@@ -288,11 +291,10 @@ static void TaskFile(const Target *target, const char *path, const char *shown, 
 {
     DWORD size = 0;
     DWORD error = 0;
-    Text where;
-    Clear(&where);
-    Format(&where, "task %s", shown);
+    Clear(&Where);
+    Format(&Where, "task %s", shown);
     if (!ReadBounded(path, TASK_FILE_MAX + 1, &size, &error)) {
-        Say(LevelNote, "start", "%s: cannot be read (error %u)", where.chars, error);
+        Say(LevelNote, "start", "%s: cannot be read (error %u)", Where.chars, error);
         return;
     }
     static TaskFacts Task;
@@ -300,7 +302,7 @@ static void TaskFile(const Target *target, const char *path, const char *shown, 
     const char *malformed = ReadTaskFile(FileBytes, size, &Task, FileText, &textLength);
     if (malformed != nullptr) {
         if (size > TASK_FILE_MAX || HoldsName(FileText, textLength, target->name)) {
-            Say(LevelWarning, "start", "%s: %s, so Task Scheduler cannot run it; %s", where.chars,
+            Say(LevelWarning, "start", "%s: %s, so Task Scheduler cannot run it; %s", Where.chars,
                 malformed, Recreate);
         }
         return;
@@ -308,47 +310,45 @@ static void TaskFile(const Target *target, const char *path, const char *shown, 
     if (!IsWatchdog(target, Task.command)) {
         return;
     }
-    StartLine line;
-    BeginStart(&line, target, where.chars, Task.command, path, written);
+    BeginStart(target, Where.chars, Task.command, path, written);
     if (!Task.logon) {
-        Clause(&line, LevelWarning, "no log-on trigger, so it does not start at log-on");
+        Clause(LevelWarning, "no log-on trigger, so it does not start at log-on");
     }
     if (!Task.enabled) {
-        Clause(&line, LevelProblem, "disabled");
+        Clause(LevelProblem, "disabled");
     }
     if (!Task.highest) {
-        Clause(&line, LevelProblem,
+        Clause(LevelProblem,
                "not elevated (RunLevel is not HighestAvailable): it runs without administrative "
                "rights and measures 0");
     }
     if (!Task.interactive) {
-        Clause(&line, LevelProblem,
-               "not in the user's session (LogonType %s): nobody sees its warning", Task.logonType);
+        Clause(LevelProblem, "not in the user's session (LogonType %s): nobody sees its warning",
+               Task.logonType);
     }
     if (!Task.limitGiven) {
-        Clause(&line, LevelProblem,
+        Clause(LevelProblem,
                "Task Scheduler stops it 72 hours after each log-on (no ExecutionTimeLimit: the "
                "default is PT72H)");
     } else if (!Task.limitRead) {
-        Clause(&line, LevelProblem, "ExecutionTimeLimit %s is no duration: set PT0S",
-               Task.limitText);
+        Clause(LevelProblem, "ExecutionTimeLimit %s is no duration: set PT0S", Task.limitText);
     } else if (Task.limit != 0) {
         BOOL hours = Task.limit >= 3600;
-        Clause(&line, LevelProblem,
+        Clause(LevelProblem,
                "Task Scheduler stops it %u %s after each log-on (ExecutionTimeLimit %s)",
                (DWORD)Divide(Task.limit, hours ? 3600 : 60), hours ? "hours" : "minutes",
                Task.limitText);
     }
     if (Task.noBatteryStart || Task.batteryStop) {
-        Clause(&line, LevelWarning, "%s on batteries",
+        Clause(LevelWarning, "%s on batteries",
                Task.noBatteryStart && Task.batteryStop ? "neither started nor kept running"
                : Task.noBatteryStart                   ? "not started"
                                                        : "stopped");
     }
-    if (line.level == LevelProblem) {
-        Clause(&line, LevelProblem, Recreate);
+    if (Line.level == LevelProblem) {
+        Clause(LevelProblem, Recreate);
     }
-    EndStart(&line, Task.logon,
+    EndStart(Task.logon,
              ", at log-on, elevated, in the user's session, never stopped by Task Scheduler");
 }
 
@@ -356,41 +356,39 @@ static void JobFile(const Target *target, const char *path, const char *shown, U
 {
     DWORD size = 0;
     DWORD error = 0;
-    Text where;
-    Clear(&where);
-    Format(&where, "job %s", shown + 1);
+    Clear(&Where);
+    Format(&Where, "job %s", shown + 1);
     if (!ReadBounded(path, TASK_FILE_MAX + 1, &size, &error)) {
-        Say(LevelNote, "start", "%s: cannot be read (error %u)", where.chars, error);
+        Say(LevelNote, "start", "%s: cannot be read (error %u)", Where.chars, error);
         return;
     }
     static JobFacts Job;
     const char *malformed =
         size > TASK_FILE_MAX ? "larger than any .job file" : ReadJobFile(FileBytes, size, &Job);
     if (malformed != nullptr) {
-        Say(LevelNote, "start", "%s: %s, not read", where.chars, malformed);
+        Say(LevelNote, "start", "%s: %s, not read", Where.chars, malformed);
         return;
     }
     if (!IsWatchdog(target, Job.application)) {
         return;
     }
-    StartLine line;
-    BeginStart(&line, target, where.chars, Job.application, path, written);
+    BeginStart(target, Where.chars, Job.application, path, written);
     if (!Job.logon) {
-        Clause(&line, LevelWarning, "no log-on trigger, so it does not start at log-on");
+        Clause(LevelWarning, "no log-on trigger, so it does not start at log-on");
     }
     if ((Job.flags & JOB_DISABLED) != 0) {
-        Clause(&line, LevelProblem, "disabled");
+        Clause(LevelProblem, "disabled");
     }
     if (Job.maxRunTime != 0xFFFFFFFFu) {
-        Clause(&line, LevelProblem,
+        Clause(LevelProblem,
                "Task Scheduler stops it %u hours after each start: untick \"Stop the task if it "
                "runs for 72 hours\"",
                (DWORD)(Job.maxRunTime / 3600000u));
     }
     if ((Job.flags & (JOB_NO_BATTERY_START | JOB_BATTERY_STOP)) != 0) {
-        Clause(&line, LevelWarning, "held back or stopped on batteries");
+        Clause(LevelWarning, "held back or stopped on batteries");
     }
-    EndStart(&line, Job.logon, ", at log-on, never stopped by Task Scheduler");
+    EndStart(Job.logon, ", at log-on, never stopped by Task Scheduler");
 }
 
 // ---- the running copies, for a machine with no start ----
