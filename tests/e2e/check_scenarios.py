@@ -659,15 +659,19 @@ def start_task_72h(arch):
 
 
 def start_run_value(arch):
-    """A Run value written by wine reg add: under User Account Control (on by
-    default from 6.0 when EnableLUA is absent) what Explorer starts gets a
-    filtered token, a problem; with EnableLUA=0 the same value is a good
-    start. Wine's own processes always hold the full token."""
+    """A Run value written by wine reg add: under User Account Control
+    (EnableLUA=1, as Windows installs it) what Explorer starts gets a filtered
+    token, a problem; with EnableLUA=0, as Wine's prefix has it, the same
+    value is a good start. Wine's own processes always hold the full token."""
     install_library(arch)
     inst = Installation(arch, "start-run-value", volume(V1, "C", "12M"), ini=limit_ini(64))
     watchdog = inst.win("Tovrin", "tovrin.exe")
+    query = wine.wine(arch, "reg", "query", POLICIES_KEY, "/v", "EnableLUA", capture_output=True,
+                      stdin=subprocess.DEVNULL, timeout=timeout(arch))
+    found = re.search(r"EnableLUA\s+REG_DWORD\s+0x([0-9a-fA-F]+)", query.stdout.decode(errors="replace"))
     try:
         reg(arch, "add", RUN_KEY, "/v", TASK_NAME, "/t", "REG_SZ", "/d", watchdog)
+        reg(arch, "add", POLICIES_KEY, "/v", "EnableLUA", "/t", "REG_DWORD", "/d", "1")
         before = snapshot(inst.folder)
         default = inst.report()
         reg(arch, "add", POLICIES_KEY, "/v", "EnableLUA", "/t", "REG_DWORD", "/d", "0")
@@ -675,10 +679,12 @@ def start_run_value(arch):
         check_changes_nothing(inst, before)
     finally:
         reg(arch, "delete", RUN_KEY, "/v", TASK_NAME)
-        try:
+        # The prefix as it was: Wine's own setting of EnableLUA, or none.
+        if found:
+            reg(arch, "add", POLICIES_KEY, "/v", "EnableLUA", "/t", "REG_DWORD", "/d",
+                str(int(found.group(1), 16)))
+        else:
             reg(arch, "delete", POLICIES_KEY, "/v", "EnableLUA")
-        except subprocess.CalledProcessError:
-            pass
     version = expect(default, "system", "ok").value.split()[1]
     head = f"HKLM Run value {TASK_NAME}: {watchdog}"
     # The Run key was written just now, and the hives live on C:, whose
