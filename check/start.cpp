@@ -19,6 +19,10 @@ static struct {
     BOOL filtered;
     char systemDrive;
     DWORD counted;
+    // The Startup folder being walked: whose, and the shell its user gets.
+    HKEY root;
+    const char *sid; // "" for the machine's
+    const char *userShell;
 } Scene;
 
 struct StartLine {
@@ -80,6 +84,13 @@ static BOOL IsWatchdog(const Target *target, const char *program)
 
 // ---- the registry ----
 
+// HKLM's own view of the machine's keys, which a 32-bit check on 64-bit
+// Windows would otherwise see through Wow6432Node.
+static REGSAM Native(HKEY root)
+{
+    return root == HKEY_LOCAL_MACHINE && TheSystem.is64 ? KEY_WOW64_64KEY : 0;
+}
+
 static HKEY OpenKey(HKEY root, const char *path, REGSAM view)
 {
     HKEY key = nullptr;
@@ -89,9 +100,10 @@ static HKEY OpenKey(HKEY root, const char *path, REGSAM view)
                : nullptr;
 }
 
-// A string value with its %variables% expanded; FALSE when there is none
-// that fits a path.
-static BOOL ReadString(HKEY key, const char *name, char *value)
+// A string value with its %variables% expanded, a leading %USERPROFILE%
+// by `profile` when given (another user's, not this check's); FALSE when
+// there is none that fits a path.
+static BOOL ReadString(HKEY key, const char *name, char *value, const char *profile = nullptr)
 {
     char raw[MAX_PATH];
     DWORD type = 0;
@@ -102,6 +114,12 @@ static BOOL ReadString(HKEY key, const char *name, char *value)
     }
     // The registry keeps whatever was stored: no terminator is promised.
     raw[size] = '\0';
+    if (profile != nullptr && HoldsName(raw, 13, "%USERPROFILE%")) {
+        static Text Joined;
+        Clear(&Joined);
+        Format(&Joined, "%s%s", profile, raw + 13);
+        CopyText(raw, MAX_PATH, Joined.chars);
+    }
     if (type == REG_SZ) {
         return CopyText(value, MAX_PATH, raw);
     }
@@ -129,6 +147,28 @@ static void ExplorerClauses(const char *shell)
                "without administrative rights and measures 0; start it by the task in "
                "tovrin-task.xml instead");
     }
+}
+
+// Task Manager (from Windows 8) turns a Run value or Startup shortcut off
+// without removing it: a binary value of its name whose first byte is odd.
+static void Approval(HKEY root, const char *sid, const char *list, const char *name)
+{
+    static Text Path;
+    Clear(&Path);
+    Format(&Path, "%s%s%s\\Explorer\\StartupApproved\\%s", sid, sid[0] != '\0' ? "\\" : "",
+           CurrentVersion, list);
+    HKEY key = OpenKey(root, Path.chars, Native(root));
+    if (key == nullptr) {
+        return;
+    }
+    BYTE data[16];
+    DWORD size = sizeof data;
+    DWORD type = 0;
+    if (RegQueryValueExA(key, name, nullptr, &type, data, &size) == ERROR_SUCCESS &&
+        type == REG_BINARY && size > 0 && (data[0] & 1) != 0) {
+        Clause(LevelProblem, "turned off in Task Manager's Startup list: turn it on there");
+    }
+    RegCloseKey(key);
 }
 
 static void RunValues(const Target *target, HKEY root, const char *rootName, REGSAM view,
@@ -190,6 +230,8 @@ static void RunValues(const Target *target, HKEY root, const char *rootName, REG
         Format(&Where, "%s Run%s value %s", rootName, view == KEY_WOW64_32KEY ? " (32-bit)" : "",
                valueName);
         BeginStart(target, Where.chars, program, kept.chars, time);
+        Approval(root, root == HKEY_USERS ? rootName + 4 : "",
+                 view == KEY_WOW64_32KEY ? "Run32" : "Run", valueName);
         ExplorerClauses(shell);
         EndStart(TRUE, ", at log-on by Explorer");
     }
@@ -247,13 +289,13 @@ static BOOL ReadBounded(const char *path, DWORD capacity, DWORD *size, DWORD *er
     return read;
 }
 
-typedef void (*FileVisitor)(const Target *target, const char *path, const char *shown,
-                            ULONGLONG written);
+typedef void (*FileVisitor)(const Target *target, const char *path, DWORD size, ULONGLONG written);
 
-// Each file under `folder` matching `pattern`, and in its subfolders down to
-// `depth` more levels; `shown` is the path below the first folder.
+// Each file under `folder` whose name holds `pattern`, and in its subfolders
+// down to `depth` more levels, read into FileBytes; `shown` (`kind` formats
+// it into Where) is the path below the first folder as given.
 static void WalkFolder(const Target *target, const char *folder, const char *shown,
-                       const char *pattern, DWORD depth, FileVisitor visit)
+                       const char *pattern, DWORD depth, const char *kind, FileVisitor visit)
 {
     char path[MAX_PATH];
     if (!JoinPath(path, folder, "*")) {
@@ -267,36 +309,38 @@ static void WalkFolder(const Target *target, const char *folder, const char *sho
     // Found is shared by every level: a subfolder is walked after its
     // name has been taken.
     for (BOOL more = TRUE; more; more = FindNextFileA(find, &Found)) {
-        char name[MAX_PATH];
         char below[MAX_PATH];
-        CopyText(name, MAX_PATH, Found.cFileName);
         ULONGLONG created = Time(&Found.ftCreationTime);
         ULONGLONG written = Time(&Found.ftLastWriteTime);
         BOOL folderFound = (Found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (name[0] == '.' || !JoinPath(path, folder, name) || !JoinPath(below, shown, name)) {
+        if (Found.cFileName[0] == '.' || !JoinPath(path, folder, Found.cFileName) ||
+            !JoinPath(below, shown, Found.cFileName)) {
             continue;
         }
         if (folderFound) {
             if (depth > 0) {
-                WalkFolder(target, path, below, pattern, depth - 1, visit);
+                WalkFolder(target, path, below, pattern, depth - 1, kind, visit);
             }
-        } else if (pattern == nullptr || HoldsName(name, Length(name), pattern)) {
-            visit(target, path, below, written > created ? written : created);
+            continue;
+        }
+        if (!HoldsName(Found.cFileName, Length(Found.cFileName), pattern)) {
+            continue;
+        }
+        DWORD size = 0;
+        DWORD error = 0;
+        Clear(&Where);
+        Format(&Where, kind, below);
+        if (!ReadBounded(path, TASK_FILE_MAX + 1, &size, &error)) {
+            Say(LevelNote, "start", "%s: cannot be read (error %u)", Where.chars, error);
+        } else {
+            visit(target, path, size, written > created ? written : created);
         }
     }
     FindClose(find);
 }
 
-static void TaskFile(const Target *target, const char *path, const char *shown, ULONGLONG written)
+static void TaskFile(const Target *target, const char *path, DWORD size, ULONGLONG written)
 {
-    DWORD size = 0;
-    DWORD error = 0;
-    Clear(&Where);
-    Format(&Where, "task %s", shown);
-    if (!ReadBounded(path, TASK_FILE_MAX + 1, &size, &error)) {
-        Say(LevelNote, "start", "%s: cannot be read (error %u)", Where.chars, error);
-        return;
-    }
     static TaskFacts Task;
     DWORD textLength = 0;
     const char *malformed = ReadTaskFile(FileBytes, size, &Task, FileText, &textLength);
@@ -352,16 +396,8 @@ static void TaskFile(const Target *target, const char *path, const char *shown, 
              ", at log-on, elevated, in the user's session, never stopped by Task Scheduler");
 }
 
-static void JobFile(const Target *target, const char *path, const char *shown, ULONGLONG written)
+static void JobFile(const Target *target, const char *path, DWORD size, ULONGLONG written)
 {
-    DWORD size = 0;
-    DWORD error = 0;
-    Clear(&Where);
-    Format(&Where, "job %s", shown + 1);
-    if (!ReadBounded(path, TASK_FILE_MAX + 1, &size, &error)) {
-        Say(LevelNote, "start", "%s: cannot be read (error %u)", Where.chars, error);
-        return;
-    }
     static JobFacts Job;
     const char *malformed =
         size > TASK_FILE_MAX ? "larger than any .job file" : ReadJobFile(FileBytes, size, &Job);
@@ -389,6 +425,65 @@ static void JobFile(const Target *target, const char *path, const char *shown, U
         Clause(LevelWarning, "held back or stopped on batteries");
     }
     EndStart(Job.logon, ", at log-on, never stopped by Task Scheduler");
+}
+
+static void LinkFile(const Target *target, const char *path, DWORD size, ULONGLONG written)
+{
+    char link[MAX_PATH];
+    const char *malformed =
+        size > TASK_FILE_MAX ? "larger than any shortcut" : ReadShortcut(FileBytes, size, link);
+    if (malformed != nullptr) {
+        // Most shortcuts are someone else's: only one naming the watchdog is said.
+        if (HoldsName((const char *)FileBytes, size, target->name)) {
+            Say(LevelNote, "start", "%s: %s, so where it points is not known", Where.chars,
+                malformed);
+        }
+        return;
+    }
+    if (!IsWatchdog(target, link)) {
+        return;
+    }
+    BeginStart(target, Where.chars, link, path, written);
+    Approval(Scene.root, Scene.sid, "StartupFolder", FileNameOf(path));
+    ExplorerClauses(Scene.userShell);
+    EndStart(TRUE, ", at log-on by Explorer");
+}
+
+// The machine's Startup folder (`sid` "") or a user's, as User Shell Folders
+// names it.
+static void StartupFolder(const Target *target, HKEY root, const char *sid, const char *shell)
+{
+    static Text Path;
+    char profile[MAX_PATH];
+    char folder[MAX_PATH];
+    profile[0] = '\0';
+    if (sid[0] != '\0') {
+        Clear(&Path);
+        Format(&Path, "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\%s", sid);
+        HKEY key = OpenKey(HKEY_LOCAL_MACHINE, Path.chars, Native(HKEY_LOCAL_MACHINE));
+        if (key == nullptr || !ReadString(key, "ProfileImagePath", profile)) {
+            profile[0] = '\0';
+        }
+        if (key != nullptr) {
+            RegCloseKey(key);
+        }
+    }
+    Clear(&Path);
+    Format(&Path, "%s%s%s\\Explorer\\User Shell Folders", sid, sid[0] != '\0' ? "\\" : "",
+           CurrentVersion);
+    HKEY key = OpenKey(root, Path.chars, Native(root));
+    if (key == nullptr) {
+        return;
+    }
+    BOOL named = ReadString(key, sid[0] != '\0' ? "Startup" : "Common Startup", folder,
+                            profile[0] != '\0' ? profile : nullptr);
+    RegCloseKey(key);
+    if (named) {
+        Scene.root = root;
+        Scene.sid = sid;
+        Scene.userShell = shell;
+        WalkFolder(target, folder, folder, ".lnk", 0, "Startup shortcut %s", LinkFile);
+    }
 }
 
 // ---- the running copies, for a machine with no start ----
@@ -421,7 +516,7 @@ void ReportStart(const Target *target)
     SystemFolder(TheSystem.is64 ? MACHINE_X64 : MACHINE_X86, named, readable);
     Scene.systemDrive = named[1] == ':' ? named[0] : 0;
 
-    REGSAM native = TheSystem.is64 ? KEY_WOW64_64KEY : 0;
+    REGSAM native = Native(HKEY_LOCAL_MACHINE);
     HKEY key = OpenKey(HKEY_LOCAL_MACHINE,
                        "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", native);
     if (key != nullptr) {
@@ -449,6 +544,7 @@ void ReportStart(const Target *target)
     if (TheSystem.is64) {
         RunValues(target, HKEY_LOCAL_MACHINE, "HKLM", KEY_WOW64_32KEY, Scene.shell);
     }
+    StartupFolder(target, HKEY_LOCAL_MACHINE, "", Scene.shell);
     for (DWORD i = 0; i < 64; ++i) {
         char sid[128];
         DWORD length = sizeof sid;
@@ -465,11 +561,12 @@ void ReportStart(const Target *target)
         Clear(&root);
         Format(&root, "HKU\\%s", sid);
         RunValues(target, HKEY_USERS, root.chars, 0, shell);
+        StartupFolder(target, HKEY_USERS, sid, shell);
     }
 
     char tasks[MAX_PATH];
     if (JoinPath(tasks, readable, "Tasks")) {
-        WalkFolder(target, tasks, "", nullptr, 4, TaskFile);
+        WalkFolder(target, tasks, "", "", 4, "task %s", TaskFile);
     }
     // The Windows folder holds the system folder, and 1.0's jobs.
     DWORD end = Length(named);
@@ -480,7 +577,7 @@ void ReportStart(const Target *target)
         named[end - 1] = '\0';
     }
     if (end > 0 && JoinPath(tasks, named, "Tasks")) {
-        WalkFolder(target, tasks, "", ".job", 0, JobFile);
+        WalkFolder(target, tasks, tasks, ".job", 0, "job %s", JobFile);
     }
 
     if (Scene.counted == 0) {

@@ -91,6 +91,29 @@ std::string Job(unsigned long maxRunTime, unsigned long flags, unsigned long tri
     return job + triggers;
 }
 
+// A shortcut whose LinkInfo holds the target's local path, as Explorer
+// writes one for a file on a fixed disk.
+std::string Lnk(const std::string &target)
+{
+    std::string link(0x4C, '\0');
+    Put32(link, 0, 0x4C);
+    Put32(link, 0x14, 0x2);
+    std::string info(28, '\0');
+    std::string volume = std::string("\x10\0\0\0", 4) + std::string(12, '\0');
+    Put32(info, 0, (unsigned long)(28 + volume.size() + target.size() + 2));
+    Put32(info, 4, 28);
+    Put32(info, 8, 1);
+    Put32(info, 12, 28);
+    Put32(info, 16, (unsigned long)(28 + volume.size()));
+    Put32(info, 24, (unsigned long)(28 + volume.size() + target.size()));
+    return link + info + volume + target + std::string(2, '\0');
+}
+
+const std::string ShellFolders =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+const std::string CommonStartup =
+    "C:\\Documents and Settings\\All Users\\Start Menu\\Programs\\Startup";
+
 void Seven()
 {
     fake::SetVersion(6, 1, 7601, "Service Pack 1");
@@ -201,6 +224,58 @@ TEST_F(CheckTest, StartFindings)
           "C:\\Tovrin\\tovrin.exe: point it at the checked one",
           "WARNING start.count 2 starts at log-on: two watchdogs would measure and write back "
           "at once; keep one"}},
+        {"the machine's Startup shortcut",
+         [] {
+             NoRunValue();
+             fake::SetEnvironment("ALLUSERSPROFILE", "C:\\Documents and Settings\\All Users");
+             fake::SetRegistryValue(ShellFolders, "Common Startup", 2,
+                                    "%ALLUSERSPROFILE%\\Start Menu\\Programs\\Startup");
+             fake::AddFile(CommonStartup + "\\Tovrin.lnk", Lnk(WatchdogPath));
+             // Someone else's, and one that names the watchdog but is cut short.
+             fake::AddFile(CommonStartup + "\\Other.lnk", Lnk("C:\\Other\\a.exe"));
+             fake::AddFile(CommonStartup + "\\Broken.lnk", Lnk(WatchdogPath).substr(0, 140));
+             fake::AddFile(CommonStartup + "\\desktop.ini", "[.ShellClassInfo]");
+         },
+         {"note start Startup shortcut " + CommonStartup +
+              "\\Broken.lnk: its link information lies outside the file, so where it points is "
+              "not known",
+          "ok start Startup shortcut " + CommonStartup +
+              "\\Tovrin.lnk: C:\\Tovrin\\tovrin.exe, at log-on by Explorer"}},
+        {"a user's Startup shortcut under UAC",
+         [] {
+             Seven();
+             NoRunValue();
+             // %USERPROFILE% is the user's, not the one running the check.
+             fake::SetEnvironment("USERPROFILE", "C:\\Users\\admin");
+             fake::SetRegistryValue("Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\"
+                                    "S-1-5-21-7-7-7-1001",
+                                    "ProfileImagePath", 2, "%SystemDrive%\\Users\\kiosk");
+             fake::SetRegistryValue(User + "\\" + ShellFolders, "Startup", 2,
+                                    "%USERPROFILE%\\Startup");
+             fake::AddFile("C:\\Users\\kiosk\\Startup\\watch.lnk", Lnk(WatchdogPath));
+             fake::AddFile("C:\\Users\\admin\\Startup\\watch.lnk", Lnk(WatchdogPath));
+         },
+         {"PROBLEM start Startup shortcut C:\\Users\\kiosk\\Startup\\watch.lnk: "
+          "C:\\Tovrin\\tovrin.exe: " +
+          Uac}},
+        {"turned off in Task Manager, and on again",
+         [] {
+             fake::SetVersion(6, 2, 9200, "");
+             fake::SetRegistryDword(
+                 "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System", "EnableLUA", 0);
+             const std::string approved =
+                 "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
+             fake::SetRegistryValue(approved, "Tovrin", 3, std::string("\x03\0\0\0\0\0\0\0", 8));
+             fake::SetRegistryValue(User + "\\" + RunKey, "Tovrin", 1, WatchdogPath);
+             fake::SetRegistryValue(User + "\\" + approved, "Tovrin", 3,
+                                    std::string("\x02\0\0\0\0\0\0\0", 8));
+         },
+         {"PROBLEM start HKLM Run value Tovrin: C:\\Tovrin\\tovrin.exe: turned off in Task "
+          "Manager's Startup list: turn it on there",
+          "ok start HKU\\S-1-5-21-7-7-7-1001 Run value Tovrin: C:\\Tovrin\\tovrin.exe, at "
+          "log-on by Explorer",
+          "WARNING start.count 2 starts at log-on: two watchdogs would measure and write back "
+          "at once; keep one"}},
         {"the shipped task",
          [] { SevenWithTask(Task()); },
          {"ok start task \\Tovrin: C:\\Tovrin\\tovrin.exe, at log-on, elevated, in the user's "
@@ -292,7 +367,8 @@ TEST_F(CheckTest, StartFindings)
              NoRunValue();
              fake::AddFile(Jobs + "\\Tovrin.job", Job(72ul * 3600 * 1000, 0x40 | 0x80));
          },
-         {"PROBLEM start job Tovrin.job: C:\\Tovrin\\tovrin.exe: Task Scheduler stops it 72 "
+         {"PROBLEM start job C:\\WINDOWS\\Tasks\\Tovrin.job: C:\\Tovrin\\tovrin.exe: Task "
+          "Scheduler stops it 72 "
           "hours after each start: untick \"Stop the task if it runs for 72 hours\"; held back "
           "or stopped on batteries"}},
         {"a job without a limit, and one cut short",
@@ -302,16 +378,19 @@ TEST_F(CheckTest, StartFindings)
              fake::AddFile(Jobs + "\\Broken.job", Job(0xFFFFFFFF, 0).substr(0, 0x50));
              fake::AddFile(Jobs + "\\notes.txt", "not a job");
          },
-         {"note start job Broken.job: its application name is longer than a path or the file, "
+         {"note start job C:\\WINDOWS\\Tasks\\Broken.job: its application name is longer than a "
+          "path or the file, "
           "not read",
-          "ok start job Tovrin.job: C:\\Tovrin\\tovrin.exe, at log-on, never stopped by Task "
+          "ok start job C:\\WINDOWS\\Tasks\\Tovrin.job: C:\\Tovrin\\tovrin.exe, at log-on, never "
+          "stopped by Task "
           "Scheduler"}},
         {"a disabled job at boot",
          [] {
              NoRunValue();
              fake::AddFile(Jobs + "\\Tovrin.job", Job(0xFFFFFFFF, 0x4, 6));
          },
-         {"PROBLEM start job Tovrin.job: C:\\Tovrin\\tovrin.exe: no log-on trigger, so it does "
+         {"PROBLEM start job C:\\WINDOWS\\Tasks\\Tovrin.job: C:\\Tovrin\\tovrin.exe: no log-on "
+          "trigger, so it does "
           "not start at log-on; disabled",
           "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: "
           "something this check cannot see starts it; make sure that starts it elevated at "
