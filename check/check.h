@@ -67,6 +67,8 @@ void ReportVolumes(const Target *target);
 void ReportAccess(const Target *target);
 void ReportWarningVisibility();
 void ReportRunning(const Target *target);
+// How many processes ReportRunning found with the watchdog's file name.
+extern DWORD RunningCopies;
 
 // Each protected volume as ReportVolumes read it, for what survives the next
 // restart; `VolumesRead` FALSE when the write filter could not be asked.

@@ -38,8 +38,11 @@ void ReportWarningVisibility()
         logging == 1 ? "its text goes to the event log" : "nor is its text logged");
 }
 
+DWORD RunningCopies = 0;
+
 void ReportRunning(const Target *target)
 {
+    RunningCopies = 0;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) {
         Say(LevelWarning, "running", "the process list cannot be read (error %u)", GetLastError());
@@ -59,6 +62,7 @@ void ReportRunning(const Target *target)
         }
     }
     CloseHandle(snapshot);
+    RunningCopies = found;
     if (found == 0) {
         Say(LevelWarning, "running",
             "%s is not running: log on again, or start it as it starts at log-on", target->name);

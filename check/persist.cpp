@@ -56,7 +56,7 @@ static const VolumeFacts *VolumeOf(char drive)
 struct Tally {
     ULONGLONG boot;
     DWORD lost;
-    DWORD kept[26]; // items written since boot, by the volume that commits them
+    DWORD kept; // a bit a volume, by its index: written since boot and committed
 };
 
 // One file, folder or key, written at `written` (0: read its times here).
@@ -68,13 +68,12 @@ static void Weigh(Tally *tally, const char *where, char drive, ULONGLONG written
     }
     if (written == 0) {
         WIN32_FILE_ATTRIBUTE_DATA data;
-        if (where[1] != ':') {
-            Say(LevelNote, "persist", "%s: its last-write time cannot be read", where);
-            return;
-        }
-        if (!GetFileAttributesExA(where, GetFileExInfoStandard, &data)) {
-            Say(LevelNote, "persist", "%s: its times cannot be read (error %u)", where,
-                GetLastError());
+        // A registry key's time that RegQueryInfoKeyA did not give.
+        if (where[1] != ':' || !GetFileAttributesExA(where, GetFileExInfoStandard, &data)) {
+            Say(LevelNote, "persist",
+                where[1] != ':' ? "%s: its last-write time cannot be read"
+                                : "%s: its times cannot be read (error %u)",
+                where, GetLastError());
             return;
         }
         ULONGLONG created = Time(&data.ftCreationTime);
@@ -85,7 +84,7 @@ static void Weigh(Tally *tally, const char *where, char drive, ULONGLONG written
         return;
     }
     if (volume->commit) {
-        ++tally->kept[volume - Volumes];
+        tally->kept |= 1u << (volume - Volumes);
         return;
     }
     ++tally->lost;
@@ -97,23 +96,16 @@ static void Weigh(Tally *tally, const char *where, char drive, ULONGLONG written
 
 void ReportPersist(const Target *target)
 {
+    static const char Unknown[] = "%s, so what the next restart keeps is not known";
     if (!VolumesRead) {
-        Say(LevelNote, "persist",
-            "the write filter's volumes were not read, so what the next restart keeps is not "
-            "known");
+        Say(LevelNote, "persist", Unknown, "the write filter's volumes were not read");
         return;
     }
     Tally tally;
-    tally.lost = 0;
-    for (DWORD i = 0; i < 26; ++i) {
-        tally.kept[i] = 0;
-    }
+    tally.lost = tally.kept = 0;
     DWORD error = 0;
     if (!BootTime(&tally.boot, &error)) {
-        Say(LevelNote, "persist",
-            "the time of the last boot cannot be read (error %u), so what the next restart keeps "
-            "is not known",
-            error);
+        Say(LevelNote, "persist", "the time of the last boot cannot be read (error %u)", error);
         return;
     }
     Weigh(&tally, target->folder, target->folder[0], 0);
@@ -124,19 +116,16 @@ void ReportPersist(const Target *target)
     for (DWORD i = 0; i < StartCount; ++i) {
         Weigh(&tally, Starts[i].where, Starts[i].drive, Starts[i].written);
     }
-    BOOL noted = FALSE;
     for (DWORD i = 0; i < VolumeCount; ++i) {
-        if (tally.kept[i] > 0) {
-            noted = TRUE;
+        if ((tally.kept >> i & 1) != 0) {
             Say(LevelNote, "persist",
-                "%c: the pending boot command is commit: what was written since the last boot "
-                "is kept at the next restart",
+                "%c: the pending boot command is commit: the changes are kept at the next "
+                "restart",
                 Volumes[i].letter);
         }
     }
-    if (tally.lost == 0 && !noted) {
+    if (tally.lost == 0 && tally.kept == 0) {
         Say(LevelOk, "persist",
-            "nothing of the installation or its start was written to an overlay since the last "
-            "boot");
+            "nothing of the installation or its start lives only in an overlay");
     }
 }

@@ -20,7 +20,6 @@ static struct {
     char systemDrive;
     DWORD counted;
     // The Startup folder being walked: whose, and the shell its user gets.
-    HKEY root;
     const char *sid; // "" for the machine's
     const char *userShell;
 } Scene;
@@ -91,11 +90,23 @@ static REGSAM Native(HKEY root)
     return root == HKEY_LOCAL_MACHINE && TheSystem.is64 ? KEY_WOW64_64KEY : 0;
 }
 
-static HKEY OpenKey(HKEY root, const char *path, REGSAM view)
+// The last key OpenUnder named, "HKLM\..." or "HKU\SID\...".
+static Text KeyPath;
+
+// Opens, for reading, `rest` `more` under the CurrentVersion key of Windows
+// (`nt`: of Windows NT) in the machine's hive (`sid` "") or a user's.
+static HKEY OpenUnder(const char *sid, BOOL nt, const char *rest, const char *more = "",
+                      REGSAM view = 0)
 {
+    HKEY root = sid[0] != '\0' ? HKEY_USERS : HKEY_LOCAL_MACHINE;
+    Clear(&KeyPath);
+    Format(&KeyPath, "%s%s\\Software\\Microsoft\\Windows%s\\CurrentVersion\\%s%s",
+           sid[0] != '\0' ? "HKU\\" : "HKLM", sid, nt ? " NT" : "", rest, more);
     HKEY key = nullptr;
-    return RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | view, &key) ==
-                   ERROR_SUCCESS
+    return RegOpenKeyExA(root, KeyPath.chars + (sid[0] != '\0' ? 4 : 5), 0,
+                         KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS |
+                             (view != 0 ? view : Native(root)),
+                         &key) == ERROR_SUCCESS
                ? key
                : nullptr;
 }
@@ -143,21 +154,16 @@ static void ExplorerClauses(const char *shell)
                "the shell is %s, not Explorer, so this starts nothing; start it by a task", shell);
     } else if (Scene.filtered) {
         Clause(LevelProblem,
-               "User Account Control gives what Explorer starts a filtered token: it runs "
-               "without administrative rights and measures 0; start it by the task in "
-               "tovrin-task.xml instead");
+               "User Account Control starts it with a filtered token: it measures 0; start it by "
+               "the task tovrin-task.xml instead");
     }
 }
 
 // Task Manager (from Windows 8) turns a Run value or Startup shortcut off
 // without removing it: a binary value of its name whose first byte is odd.
-static void Approval(HKEY root, const char *sid, const char *list, const char *name)
+static void Approval(const char *sid, const char *list, const char *name)
 {
-    static Text Path;
-    Clear(&Path);
-    Format(&Path, "%s%s%s\\Explorer\\StartupApproved\\%s", sid, sid[0] != '\0' ? "\\" : "",
-           CurrentVersion, list);
-    HKEY key = OpenKey(root, Path.chars, Native(root));
+    HKEY key = OpenUnder(sid, FALSE, "Explorer\\StartupApproved\\", list);
     if (key == nullptr) {
         return;
     }
@@ -171,34 +177,22 @@ static void Approval(HKEY root, const char *sid, const char *list, const char *n
     RegCloseKey(key);
 }
 
-static void RunValues(const Target *target, HKEY root, const char *rootName, REGSAM view,
-                      const char *shell)
+// Run values of the machine (`sid` ""), in one registry view, or of a user.
+static void RunValues(const Target *target, const char *sid, REGSAM view, const char *shell)
 {
-    char path[MAX_PATH];
-    static Text Name;
-    Text &name = Name;
-    Clear(&name);
-    Format(&name, "%s\\Run", CurrentVersion);
-    CopyText(path, MAX_PATH, name.chars);
-    if (root == HKEY_USERS) {
-        Clear(&name);
-        Format(&name, "%s\\%s", rootName + 4, path);
-        CopyText(path, MAX_PATH, name.chars);
-    }
-    HKEY key = OpenKey(root, path, view);
+    HKEY key = OpenUnder(sid, FALSE, "Run", "", view);
     if (key == nullptr) {
         return;
     }
+    char kept[MAX_PATH];
+    CopyText(kept, MAX_PATH, KeyPath.chars);
     // 0 stands for a time not read, so a time read is never 0.
     FILETIME written = {0, 0};
     ULONGLONG time = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                       nullptr, nullptr, nullptr, nullptr, &written) == ERROR_SUCCESS
                          ? Time(&written) | 1
                          : 0;
-    static Text Kept;
-    Text &kept = Kept;
-    Clear(&kept);
-    Format(&kept, "%s\\%s", root == HKEY_USERS ? "HKU" : "HKLM", path);
+    BOOL view32 = view == KEY_WOW64_32KEY;
     for (DWORD i = 0; i < 512; ++i) {
         char value[MAX_PATH * 2];
         char valueName[128];
@@ -217,36 +211,33 @@ static void RunValues(const Target *target, HKEY root, const char *rootName, REG
         char program[MAX_PATH];
         char expanded[MAX_PATH];
         ProgramOf(value, program);
-        if (type == REG_EXPAND_SZ) {
-            DWORD length = ExpandEnvironmentStringsA(program, expanded, MAX_PATH);
-            if (length > 0 && length <= MAX_PATH) {
-                CopyText(program, MAX_PATH, expanded);
-            }
+        DWORD length =
+            type == REG_EXPAND_SZ ? ExpandEnvironmentStringsA(program, expanded, MAX_PATH) : 0;
+        if (length > 0 && length <= MAX_PATH) {
+            CopyText(program, MAX_PATH, expanded);
         }
         if (!IsWatchdog(target, program)) {
             continue;
         }
         Clear(&Where);
-        Format(&Where, "%s Run%s value %s", rootName, view == KEY_WOW64_32KEY ? " (32-bit)" : "",
-               valueName);
-        BeginStart(target, Where.chars, program, kept.chars, time);
-        Approval(root, root == HKEY_USERS ? rootName + 4 : "",
-                 view == KEY_WOW64_32KEY ? "Run32" : "Run", valueName);
+        Format(&Where, "%s%s Run%s value %s", sid[0] != '\0' ? "HKU\\" : "HKLM", sid,
+               view32 ? " (32-bit)" : "", valueName);
+        BeginStart(target, Where.chars, program, kept, time);
+        Approval(sid, view32 ? "Run32" : "Run", valueName);
         ExplorerClauses(shell);
         EndStart(TRUE, ", at log-on by Explorer");
     }
     RegCloseKey(key);
 }
 
-// The shell a user gets: their own Winlogon value, or the machine's.
-static void UserShell(const char *sid, char *shell)
+// A string value of a key OpenUnder opens, or `otherwise`.
+static void ReadUnder(const char *sid, BOOL nt, const char *rest, const char *more,
+                      const char *name, char *value, const char *otherwise,
+                      const char *profile = nullptr)
 {
-    Text path;
-    Clear(&path);
-    Format(&path, "%s\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", sid);
-    HKEY key = OpenKey(HKEY_USERS, path.chars, 0);
-    if (key == nullptr || !ReadString(key, "Shell", shell)) {
-        CopyText(shell, MAX_PATH, Scene.shell);
+    HKEY key = OpenUnder(sid, nt, rest, more);
+    if (key == nullptr || !ReadString(key, name, value, profile)) {
+        CopyText(value, MAX_PATH, otherwise);
     }
     if (key != nullptr) {
         RegCloseKey(key);
@@ -345,7 +336,9 @@ static void TaskFile(const Target *target, const char *path, DWORD size, ULONGLO
     DWORD textLength = 0;
     const char *malformed = ReadTaskFile(FileBytes, size, &Task, FileText, &textLength);
     if (malformed != nullptr) {
-        if (size > TASK_FILE_MAX || HoldsName(FileText, textLength, target->name)) {
+        // Whose it is, from its text, or from its bytes where it is not UTF-16.
+        if (size > TASK_FILE_MAX || HoldsName(FileText, textLength, target->name) ||
+            HoldsName((const char *)FileBytes, size, target->name)) {
             Say(LevelWarning, "start", "%s: %s, so Task Scheduler cannot run it; %s", Where.chars,
                 malformed, Recreate);
         }
@@ -356,15 +349,13 @@ static void TaskFile(const Target *target, const char *path, DWORD size, ULONGLO
     }
     BeginStart(target, Where.chars, Task.command, path, written);
     if (!Task.logon) {
-        Clause(LevelWarning, "no log-on trigger, so it does not start at log-on");
+        Clause(LevelWarning, "no log-on trigger");
     }
     if (!Task.enabled) {
         Clause(LevelProblem, "disabled");
     }
     if (!Task.highest) {
-        Clause(LevelProblem,
-               "not elevated (RunLevel is not HighestAvailable): it runs without administrative "
-               "rights and measures 0");
+        Clause(LevelProblem, "not elevated (RunLevel is not HighestAvailable): it measures 0");
     }
     if (!Task.interactive) {
         Clause(LevelProblem, "not in the user's session (LogonType %s): nobody sees its warning",
@@ -399,8 +390,7 @@ static void TaskFile(const Target *target, const char *path, DWORD size, ULONGLO
 static void JobFile(const Target *target, const char *path, DWORD size, ULONGLONG written)
 {
     static JobFacts Job;
-    const char *malformed =
-        size > TASK_FILE_MAX ? "larger than any .job file" : ReadJobFile(FileBytes, size, &Job);
+    const char *malformed = size > TASK_FILE_MAX ? "too large" : ReadJobFile(FileBytes, size, &Job);
     if (malformed != nullptr) {
         Say(LevelNote, "start", "%s: %s, not read", Where.chars, malformed);
         return;
@@ -410,7 +400,7 @@ static void JobFile(const Target *target, const char *path, DWORD size, ULONGLON
     }
     BeginStart(target, Where.chars, Job.application, path, written);
     if (!Job.logon) {
-        Clause(LevelWarning, "no log-on trigger, so it does not start at log-on");
+        Clause(LevelWarning, "no log-on trigger");
     }
     if ((Job.flags & JOB_DISABLED) != 0) {
         Clause(LevelProblem, "disabled");
@@ -431,7 +421,7 @@ static void LinkFile(const Target *target, const char *path, DWORD size, ULONGLO
 {
     char link[MAX_PATH];
     const char *malformed =
-        size > TASK_FILE_MAX ? "larger than any shortcut" : ReadShortcut(FileBytes, size, link);
+        size > TASK_FILE_MAX ? "too large" : ReadShortcut(FileBytes, size, link);
     if (malformed != nullptr) {
         // Most shortcuts are someone else's: only one naming the watchdog is said.
         if (HoldsName((const char *)FileBytes, size, target->name)) {
@@ -444,89 +434,39 @@ static void LinkFile(const Target *target, const char *path, DWORD size, ULONGLO
         return;
     }
     BeginStart(target, Where.chars, link, path, written);
-    Approval(Scene.root, Scene.sid, "StartupFolder", FileNameOf(path));
+    Approval(Scene.sid, "StartupFolder", FileNameOf(path));
     ExplorerClauses(Scene.userShell);
     EndStart(TRUE, ", at log-on by Explorer");
 }
 
 // The machine's Startup folder (`sid` "") or a user's, as User Shell Folders
 // names it.
-static void StartupFolder(const Target *target, HKEY root, const char *sid, const char *shell)
+static void StartupFolder(const Target *target, const char *sid, const char *shell)
 {
-    static Text Path;
     char profile[MAX_PATH];
     char folder[MAX_PATH];
-    profile[0] = '\0';
-    if (sid[0] != '\0') {
-        Clear(&Path);
-        Format(&Path, "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\%s", sid);
-        HKEY key = OpenKey(HKEY_LOCAL_MACHINE, Path.chars, Native(HKEY_LOCAL_MACHINE));
-        if (key == nullptr || !ReadString(key, "ProfileImagePath", profile)) {
-            profile[0] = '\0';
-        }
-        if (key != nullptr) {
-            RegCloseKey(key);
-        }
-    }
-    Clear(&Path);
-    Format(&Path, "%s%s%s\\Explorer\\User Shell Folders", sid, sid[0] != '\0' ? "\\" : "",
-           CurrentVersion);
-    HKEY key = OpenKey(root, Path.chars, Native(root));
-    if (key == nullptr) {
-        return;
-    }
-    BOOL named = ReadString(key, sid[0] != '\0' ? "Startup" : "Common Startup", folder,
-                            profile[0] != '\0' ? profile : nullptr);
-    RegCloseKey(key);
-    if (named) {
-        Scene.root = root;
+    ReadUnder("", TRUE, "ProfileList\\", sid, "ProfileImagePath", profile, "");
+    ReadUnder(sid, FALSE, "Explorer\\User Shell Folders", "",
+              sid[0] != '\0' ? "Startup" : "Common Startup", folder, "",
+              sid[0] != '\0' && profile[0] != '\0' ? profile : nullptr);
+    if (folder[0] != '\0') {
         Scene.sid = sid;
         Scene.userShell = shell;
         WalkFolder(target, folder, folder, ".lnk", 0, "Startup shortcut %s", LinkFile);
     }
 }
 
-// ---- the running copies, for a machine with no start ----
-
-static DWORD CountRunning(const Target *target)
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        return 0;
-    }
-    static PROCESSENTRY32 Process;
-    Process.dwSize = sizeof Process;
-    DWORD found = 0;
-    for (BOOL more = Process32First(snapshot, &Process); more;
-         more = Process32Next(snapshot, &Process)) {
-        Process.szExeFile[MAX_PATH - 1] = '\0';
-        found += SameName(Process.szExeFile, target->name);
-    }
-    CloseHandle(snapshot);
-    return found;
-}
-
 void ReportStart(const Target *target)
 {
     StartCount = 0;
     Scene.counted = 0;
-    Scene.shell[0] = '\0';
     char named[MAX_PATH];
     char readable[MAX_PATH];
     SystemFolder(TheSystem.is64 ? MACHINE_X64 : MACHINE_X86, named, readable);
     Scene.systemDrive = named[1] == ':' ? named[0] : 0;
 
-    REGSAM native = Native(HKEY_LOCAL_MACHINE);
-    HKEY key = OpenKey(HKEY_LOCAL_MACHINE,
-                       "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", native);
-    if (key != nullptr) {
-        ReadString(key, "Shell", Scene.shell);
-        RegCloseKey(key);
-    }
-    Text path;
-    Clear(&path);
-    Format(&path, "%s\\Policies\\System", CurrentVersion);
-    key = OpenKey(HKEY_LOCAL_MACHINE, path.chars, native);
+    ReadUnder("", TRUE, "Winlogon", "", "Shell", Scene.shell, "");
+    HKEY key = OpenUnder("", FALSE, "Policies\\System");
     DWORD lua = 1; // on by default from 6.0
     DWORD size = sizeof lua;
     DWORD type = 0;
@@ -540,11 +480,11 @@ void ReportStart(const Target *target)
     }
     Scene.filtered = TheSystem.major >= 6 && lua != 0;
 
-    RunValues(target, HKEY_LOCAL_MACHINE, "HKLM", native, Scene.shell);
+    RunValues(target, "", 0, Scene.shell);
     if (TheSystem.is64) {
-        RunValues(target, HKEY_LOCAL_MACHINE, "HKLM", KEY_WOW64_32KEY, Scene.shell);
+        RunValues(target, "", KEY_WOW64_32KEY, Scene.shell);
     }
-    StartupFolder(target, HKEY_LOCAL_MACHINE, "", Scene.shell);
+    StartupFolder(target, "", Scene.shell);
     for (DWORD i = 0; i < 64; ++i) {
         char sid[128];
         DWORD length = sizeof sid;
@@ -555,13 +495,11 @@ void ReportStart(const Target *target)
         if (!IsUserHive(sid)) {
             continue;
         }
+        // The user's own shell, or the machine's.
         char shell[MAX_PATH];
-        UserShell(sid, shell);
-        Text root;
-        Clear(&root);
-        Format(&root, "HKU\\%s", sid);
-        RunValues(target, HKEY_USERS, root.chars, 0, shell);
-        StartupFolder(target, HKEY_USERS, sid, shell);
+        ReadUnder(sid, TRUE, "Winlogon", "", "Shell", shell, Scene.shell);
+        RunValues(target, sid, 0, shell);
+        StartupFolder(target, sid, shell);
     }
 
     char tasks[MAX_PATH];
@@ -581,17 +519,15 @@ void ReportStart(const Target *target)
     }
 
     if (Scene.counted == 0) {
-        BOOL running = CountRunning(target) > 0;
+        BOOL running = RunningCopies > 0;
         Say(running ? LevelWarning : LevelProblem, "start",
-            running ? "nothing found starts %s at log-on, though it runs now: something this "
-                      "check cannot see starts it; make sure that starts it elevated at every "
-                      "log-on"
+            running ? "nothing found starts %s at log-on, though it runs now: make sure what "
+                      "starts it does so elevated at every log-on"
                     : "nothing starts %s at log-on: create its task from tovrin-task.xml (on XP "
-                      "a Run value, for an administrator's account)",
+                      "a Run value for an administrator)",
             target->name);
     } else if (Scene.counted > 1) {
         Say(LevelWarning, "start.count",
-            "%u starts at log-on: two watchdogs would measure and write back at once; keep one",
-            Scene.counted);
+            "%u starts at log-on: two watchdogs would run at once; keep one", Scene.counted);
     }
 }

@@ -175,15 +175,10 @@ const char *ReadTaskFile(const BYTE *bytes, DWORD size, TaskFacts *facts, char *
     *textLength = 0;
     text[0] = '\0';
     if (size > TASK_FILE_MAX) {
-        return "larger than any task file";
+        return "too large";
     }
     if (size < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) {
-        // Still kept as text, so that the caller can tell whose it is.
-        for (DWORD i = 0; i < size; ++i) {
-            text[(*textLength)++] = IsPlain(bytes[i]) ? (char)bytes[i] : '?';
-        }
-        text[*textLength] = '\0';
-        return "not UTF-16 with a byte-order mark, as Task Scheduler writes its files";
+        return "not UTF-16 with a byte-order mark";
     }
     for (DWORD i = 2; i + 1 < size; i += 2) {
         DWORD c = bytes[i] | (DWORD)bytes[i + 1] << 8;
@@ -238,7 +233,7 @@ const char *ReadTaskFile(const BYTE *bytes, DWORD size, TaskFacts *facts, char *
                 matches = Lower(path[start + k]) == Lower(t[name + k]);
             }
             if (!matches) {
-                return "an element closed that is not open";
+                return "unbalanced elements";
             }
             if (valueStart != 0) {
                 char value[MAX_PATH];
@@ -255,9 +250,6 @@ const char *ReadTaskFile(const BYTE *bytes, DWORD size, TaskFacts *facts, char *
             continue;
         }
         BOOL empty = t[i - 1] == '/';
-        if (depth == 0 && root) {
-            return "more than one root element";
-        }
         if (depth == NAME_DEPTH || Length(path) + nameLength + 2 > sizeof path) {
             return "nested deeper than any task";
         }
@@ -313,7 +305,7 @@ const char *ReadJobFile(const BYTE *bytes, DWORD size, JobFacts *facts)
 {
     *facts = JobFacts();
     if (size < JOB_FIXED_SIZE + 4) {
-        return "shorter than a .job file's fixed part";
+        return "cut short";
     }
     facts->maxRunTime = Get32(bytes + 36);
     facts->flags = Get32(bytes + 48);
@@ -323,7 +315,7 @@ const char *ReadJobFile(const BYTE *bytes, DWORD size, JobFacts *facts)
     }
     DWORD count = Get16(bytes + name);
     if (count > MAX_PATH || name + 2 + 2 * count > size) {
-        return "its application name is longer than a path or the file";
+        return "its application name runs past the file";
     }
     for (DWORD i = 0; i < count; ++i) {
         DWORD c = Get16(bytes + name + 2 + 2 * i);
@@ -333,7 +325,7 @@ const char *ReadJobFile(const BYTE *bytes, DWORD size, JobFacts *facts)
 
     DWORD triggers = Get16(bytes + 22);
     if (triggers < JOB_FIXED_SIZE || triggers + 2 > size) {
-        return "its triggers lie outside the file";
+        return "its triggers run past the file";
     }
     DWORD triggerCount = Get16(bytes + triggers);
     if (triggerCount > (size - triggers - 2) / JOB_TRIGGER_SIZE) {
@@ -380,7 +372,7 @@ const char *ReadShortcut(const BYTE *bytes, DWORD size, char *target)
     DWORD at = LINK_HEADER_SIZE;
     if ((flags & LINK_HAS_ID_LIST) != 0) {
         if (at + 2 > size) {
-            return "cut short in its item list";
+            return "cut short";
         }
         at += 2 + Get16(bytes + at);
     }
@@ -388,12 +380,12 @@ const char *ReadShortcut(const BYTE *bytes, DWORD size, char *target)
         return "no local path in it";
     }
     if (at + 28 > size) {
-        return "cut short before its link information";
+        return "cut short";
     }
     const BYTE *info = bytes + at;
     DWORD infoSize = Get32(info);
     if (infoSize < 28 || infoSize > size - at) {
-        return "its link information lies outside the file";
+        return "its link information runs past the file";
     }
     if ((Get32(info + 8) & LINK_LOCAL_PATH) == 0) {
         return "no local path in it";
@@ -402,7 +394,7 @@ const char *ReadShortcut(const BYTE *bytes, DWORD size, char *target)
     if (!AppendPart(info, infoSize, Get32(info + 16), target, &length) ||
         !AppendPart(info, infoSize, Get32(info + 24), target, &length)) {
         target[0] = '\0';
-        return "its local path is cut short or longer than a path";
+        return "its local path runs past the file";
     }
     return nullptr;
 }

@@ -31,8 +31,8 @@ struct TaskFacts {
 // The largest task file read; Task Scheduler's own are a few KiB.
 #define TASK_FILE_MAX (64u * 1024)
 // Null when the file reads as a task; otherwise why not, for the report.
-// `text` gets the file as ASCII ('?' for anything else), for a caller that
-// asks whether a malformed file names the watchdog.
+// `text` gets what of the file was read as ASCII ('?' for anything else),
+// for a caller that asks whether a malformed file names the watchdog.
 const char *ReadTaskFile(const BYTE *bytes, DWORD size, TaskFacts *facts, char *text,
                          DWORD *textLength);
 // An ISO 8601 duration as Task Scheduler writes it (P1DT2H3M4S, PT72H...):

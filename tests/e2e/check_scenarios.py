@@ -151,7 +151,7 @@ def expect_no_start(report, arch):
 
 
 def expect_kept(report):
-    expect(report, "persist", "ok", "nothing of the installation or its start was written")
+    expect(report, "persist", "ok", "nothing of the installation or its start lives only in an overlay")
 
 
 # ---- one installation and the check's runs in it ----
@@ -697,8 +697,8 @@ def start_run_value(arch):
               "boot on C:") for f in persist), f"persist: {[f.value for f in persist]}")
         lost.append([("PROBLEM", "persist")] * len(persist))
     if int(version.split(".")[0]) >= 6:
-        expect(default, "start", "PROBLEM", head + ": User Account Control gives what Explorer "
-               "starts a filtered token", "measures 0", "tovrin-task.xml")
+        expect(default, "start", "PROBLEM", head + ": User Account Control starts it with a "
+               "filtered token", "measures 0", "tovrin-task.xml")
         expect_not_ok(default, [("PROBLEM", "start")] + lost[0] + expect_wine_access(default)
                       + expect_running(default, arch))
     else:
@@ -741,8 +741,8 @@ def persist_commit(arch):
     report = inst.report()
     check_changes_nothing(inst, before)
     expect(report, "volume.C", "ok", "boot=commit")
-    expect(report, "persist", "note", "C: the pending boot command is commit: what was written "
-           "since the last boot is kept at the next restart")
+    expect(report, "persist", "note", "C: the pending boot command is commit: the changes are "
+           "kept at the next restart")
     expect_not_ok(report, [("note", "persist")] + expect_wine_access(report)
                   + expect_running(report, arch) + expect_no_start(report, arch))
 

@@ -143,9 +143,8 @@ const std::string RunOk =
     "ok start HKLM Run value Tovrin: C:\\Tovrin\\tovrin.exe, at log-on by Explorer";
 const std::string TaskHead = "task \\Tovrin: C:\\Tovrin\\tovrin.exe: ";
 const std::string Recreate = "; recreate it: schtasks /Create /TN Tovrin /XML tovrin-task.xml /F";
-const std::string Uac =
-    "User Account Control gives what Explorer starts a filtered token: it runs without "
-    "administrative rights and measures 0; start it by the task in tovrin-task.xml instead";
+const std::string Uac = "User Account Control starts it with a filtered token: it measures 0; "
+                        "start it by the task tovrin-task.xml instead";
 
 } // namespace
 
@@ -193,9 +192,8 @@ TEST_F(CheckTest, StartFindings)
           "C:\\Tovrin\\tovrin.exe: point it at the checked one"}},
         {"no start, running",
          NoRunValue,
-         {"WARNING start nothing found starts tovrin.exe at log-on, though it runs now: "
-          "something this check cannot see starts it; make sure that starts it elevated at "
-          "every log-on"}},
+         {"WARNING start nothing found starts tovrin.exe at log-on, though it runs now: make sure "
+          "what starts it does so elevated at every log-on"}},
         {"no start, not running",
          [] {
              fake::Reset();
@@ -204,14 +202,13 @@ TEST_F(CheckTest, StartFindings)
              fake::AddFile(WatchdogPath, PeHeader(0x14C));
          },
          {"PROBLEM start nothing starts tovrin.exe at log-on: create its task from "
-          "tovrin-task.xml (on XP a Run value, for an administrator's account)"}},
+          "tovrin-task.xml (on XP a Run value for an administrator)"}},
         {"two starts",
          [] { fake::SetRegistryValue(User + "\\" + RunKey, "Tovrin", 1, WatchdogPath); },
          {RunOk,
           "ok start HKU\\S-1-5-21-7-7-7-1001 Run value Tovrin: C:\\Tovrin\\tovrin.exe, at "
           "log-on by Explorer",
-          "WARNING start.count 2 starts at log-on: two watchdogs would measure and write back "
-          "at once; keep one"}},
+          "WARNING start.count 2 starts at log-on: two watchdogs would run at once; keep one"}},
         {"both views on 64-bit Windows",
          [] {
              fake::SetWow64(true, true);
@@ -222,8 +219,7 @@ TEST_F(CheckTest, StartFindings)
          {RunOk,
           "WARNING start HKLM Run (32-bit) value Old: C:\\Old\\tovrin.exe: another file than "
           "C:\\Tovrin\\tovrin.exe: point it at the checked one",
-          "WARNING start.count 2 starts at log-on: two watchdogs would measure and write back "
-          "at once; keep one"}},
+          "WARNING start.count 2 starts at log-on: two watchdogs would run at once; keep one"}},
         {"the machine's Startup shortcut",
          [] {
              NoRunValue();
@@ -237,7 +233,7 @@ TEST_F(CheckTest, StartFindings)
              fake::AddFile(CommonStartup + "\\desktop.ini", "[.ShellClassInfo]");
          },
          {"note start Startup shortcut " + CommonStartup +
-              "\\Broken.lnk: its link information lies outside the file, so where it points is "
+              "\\Broken.lnk: its link information runs past the file, so where it points is "
               "not known",
           "ok start Startup shortcut " + CommonStartup +
               "\\Tovrin.lnk: C:\\Tovrin\\tovrin.exe, at log-on by Explorer"}},
@@ -274,8 +270,7 @@ TEST_F(CheckTest, StartFindings)
           "Manager's Startup list: turn it on there",
           "ok start HKU\\S-1-5-21-7-7-7-1001 Run value Tovrin: C:\\Tovrin\\tovrin.exe, at "
           "log-on by Explorer",
-          "WARNING start.count 2 starts at log-on: two watchdogs would measure and write back "
-          "at once; keep one"}},
+          "WARNING start.count 2 starts at log-on: two watchdogs would run at once; keep one"}},
         {"the shipped task",
          [] { SevenWithTask(Task()); },
          {"ok start task \\Tovrin: C:\\Tovrin\\tovrin.exe, at log-on, elevated, in the user's "
@@ -312,8 +307,8 @@ TEST_F(CheckTest, StartFindings)
                                 "<ExecutionTimeLimit>PT72H</ExecutionTimeLimit>"));
          },
          {"PROBLEM start " + TaskHead +
-          "not elevated (RunLevel is not HighestAvailable): it runs without administrative "
-          "rights and measures 0; Task Scheduler stops it 72 hours after each log-on "
+          "not elevated (RunLevel is not HighestAvailable): it measures 0; Task Scheduler stops it "
+          "72 hours after each log-on "
           "(ExecutionTimeLimit PT72H)" +
           Recreate}},
         {"a limit in days and minutes",
@@ -342,26 +337,23 @@ TEST_F(CheckTest, StartFindings)
           Recreate}},
         {"no log-on trigger",
          [] { SevenWithTask(Task(GroupPrincipal, GoodSettings, "<BootTrigger/>")); },
-         {"WARNING start " + TaskHead + "no log-on trigger, so it does not start at log-on",
-          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: "
-          "something this check cannot see starts it; make sure that starts it elevated at "
-          "every log-on"}},
+         {"WARNING start " + TaskHead + "no log-on trigger",
+          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: make sure "
+          "what starts it does so elevated at every log-on"}},
         {"a task cut short",
          [] { SevenWithTask(Task().substr(0, Task().size() - 14)); },
          {"WARNING start task \\Tovrin: cut short before </Task>, so Task Scheduler cannot run "
           "it" +
               Recreate,
-          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: "
-          "something this check cannot see starts it; make sure that starts it elevated at "
-          "every log-on"}},
+          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: make sure "
+          "what starts it does so elevated at every log-on"}},
         {"a task saved as UTF-8",
          [] { SevenWithTask(TaskXml()); },
-         {"WARNING start task \\Tovrin: not UTF-16 with a byte-order mark, as Task Scheduler "
-          "writes its files, so Task Scheduler cannot run it" +
+         {"WARNING start task \\Tovrin: not UTF-16 with a byte-order mark, so Task Scheduler "
+          "cannot run it" +
               Recreate,
-          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: "
-          "something this check cannot see starts it; make sure that starts it elevated at "
-          "every log-on"}},
+          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: make sure "
+          "what starts it does so elevated at every log-on"}},
         {"a job with the 72-hour default",
          [] {
              NoRunValue();
@@ -378,9 +370,8 @@ TEST_F(CheckTest, StartFindings)
              fake::AddFile(Jobs + "\\Broken.job", Job(0xFFFFFFFF, 0).substr(0, 0x50));
              fake::AddFile(Jobs + "\\notes.txt", "not a job");
          },
-         {"note start job C:\\WINDOWS\\Tasks\\Broken.job: its application name is longer than a "
-          "path or the file, "
-          "not read",
+         {"note start job C:\\WINDOWS\\Tasks\\Broken.job: its application name runs past the "
+          "file, not read",
           "ok start job C:\\WINDOWS\\Tasks\\Tovrin.job: C:\\Tovrin\\tovrin.exe, at log-on, never "
           "stopped by Task "
           "Scheduler"}},
@@ -390,11 +381,9 @@ TEST_F(CheckTest, StartFindings)
              fake::AddFile(Jobs + "\\Tovrin.job", Job(0xFFFFFFFF, 0x4, 6));
          },
          {"PROBLEM start job C:\\WINDOWS\\Tasks\\Tovrin.job: C:\\Tovrin\\tovrin.exe: no log-on "
-          "trigger, so it does "
-          "not start at log-on; disabled",
-          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: "
-          "something this check cannot see starts it; make sure that starts it elevated at "
-          "every log-on"}},
+          "trigger; disabled",
+          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: make sure "
+          "what starts it does so elevated at every log-on"}},
     };
     for (const StartCase &c : cases) {
         Install();
@@ -420,8 +409,7 @@ struct PersistCase {
     Texts lines; // every "persist" line, as "LEVEL value"
 };
 
-const char Kept[] = "ok nothing of the installation or its start was written to an overlay since "
-                    "the last boot";
+const char Kept[] = "ok nothing of the installation or its start lives only in an overlay";
 
 std::string Lost(const std::string &what, char drive = 'C')
 {
@@ -430,8 +418,8 @@ std::string Lost(const std::string &what, char drive = 'C')
            ": -commit`, then restart";
 }
 
-const char Committed[] = "note C: the pending boot command is commit: what was written since "
-                         "the last boot is kept at the next restart";
+const char Committed[] =
+    "note C: the pending boot command is commit: the changes are kept at the next restart";
 
 // The watchdog's file copied in `ago` before now: a new creation time, its
 // source's last-write time.
