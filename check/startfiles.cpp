@@ -110,14 +110,13 @@ static void TaskValue(TaskFacts *facts, const char *path, const char *value)
 
 // The character an entity stands for; `at` moves to its ';'. Other text,
 // such as a character reference, stays as written.
-static char Entity(const char *text, DWORD left, DWORD *at)
+static char Entity(const char *text, DWORD *at)
 {
-    static const char *const Names[] = {"&quot;", "&amp;", "&apos;", "&lt;", "&gt;"};
+    static const char Names[5][7] = {"&quot;", "&amp;", "&apos;", "&lt;", "&gt;"};
     static const char Chars[] = "\"&'<>";
     for (DWORD i = 0; i < 5; ++i) {
-        DWORD length = Length(Names[i]);
-        if (length <= left && SameStart(text, Names[i])) {
-            *at += length - 1;
+        if (SameStart(text, Names[i])) {
+            *at += Length(Names[i]) - 1;
             return Chars[i];
         }
     }
@@ -170,10 +169,10 @@ const char *ReadTaskFile(const BYTE *bytes, DWORD size, TaskFacts *facts, char *
                          DWORD *textLength)
 {
     *facts = TaskFacts();
-    facts->enabled = facts->noBatteryStart = facts->batteryStop = TRUE;
-    facts->interactive = TRUE;
-    *textLength = 0;
+    facts->enabled = facts->noBatteryStart = facts->batteryStop = facts->interactive = TRUE;
+    DWORD n = 0;
     text[0] = '\0';
+    *textLength = 0;
     if (size > TASK_FILE_MAX) {
         return "too large";
     }
@@ -182,98 +181,95 @@ const char *ReadTaskFile(const BYTE *bytes, DWORD size, TaskFacts *facts, char *
     }
     for (DWORD i = 2; i + 1 < size; i += 2) {
         DWORD c = bytes[i] | (DWORD)bytes[i + 1] << 8;
-        text[(*textLength)++] = c == '\t' || c == '\r' || c == '\n' || IsPlain(c) ? (char)c : '?';
+        text[n++] = IsPlain(c) || c == '\t' || c == '\r' || c == '\n' ? (char)c : '?';
     }
-    text[*textLength] = '\0';
+    // The terminator also ends every comparison that runs to the end.
+    text[n] = '\0';
+    *textLength = n;
 
-    char path[256];
-    DWORD ends[NAME_DEPTH];
+    char path[256]; // the open elements' names, "Task/Settings/..."
+    DWORD length = 0;
     DWORD depth = 0;
-    DWORD valueStart = 0; // where the text of the latest element opened starts
+    DWORD value = 0; // where the text of the latest element opened starts
     BOOL root = FALSE;
     path[0] = '\0';
-    const char *t = text;
-    DWORD n = *textLength;
     for (DWORD i = 0; i < n; ++i) {
-        if (t[i] != '<') {
+        if (text[i] != '<') {
             continue;
         }
         DWORD tag = i;
-        if (i + 3 < n && t[i + 1] == '!' && t[i + 2] == '-' && t[i + 3] == '-') {
-            // A comment may hold '>'.
-            for (i += 4; i + 2 < n && !(t[i] == '-' && t[i + 1] == '-' && t[i + 2] == '>'); ++i) {
-            }
-            i += 2;
-            continue;
-        }
-        while (i < n && t[i] != '>') {
+        // A comment may hold '>'.
+        const char *end = SameStart(text + i, "<!--") ? "-->" : ">";
+        while (i < n && !SameStart(text + i, end)) {
             ++i;
         }
         if (i >= n) {
             return "cut short inside a tag";
         }
-        if (t[tag + 1] == '?' || t[tag + 1] == '!') {
+        i += Length(end) - 1;
+        char kind = text[tag + 1];
+        if (kind == '?' || kind == '!') {
             continue;
         }
-        BOOL closing = t[tag + 1] == '/';
+        BOOL closing = kind == '/';
         DWORD name = tag + 1 + closing;
-        DWORD nameEnd = name;
-        while (nameEnd < i && t[nameEnd] != ' ' && t[nameEnd] != '/' && t[nameEnd] != '\t' &&
-               t[nameEnd] != '\r' && t[nameEnd] != '\n') {
-            ++nameEnd;
+        DWORD nameLength = 0;
+        while (name + nameLength < i && text[name + nameLength] > ' ' &&
+               text[name + nameLength] != '/') {
+            ++nameLength;
         }
-        DWORD nameLength = nameEnd - name;
         if (nameLength == 0) {
             return "an element without a name";
         }
         if (closing) {
-            DWORD start = depth > 1 ? ends[depth - 2] + 1 : 0;
-            BOOL matches = depth > 0 && ends[depth - 1] - start == nameLength;
+            DWORD start = length - nameLength;
+            BOOL matches =
+                depth > 0 && nameLength <= length && (start == 0 || path[start - 1] == '/');
             for (DWORD k = 0; matches && k < nameLength; ++k) {
-                matches = Lower(path[start + k]) == Lower(t[name + k]);
+                matches = Lower(path[start + k]) == Lower(text[name + k]);
             }
             if (!matches) {
                 return "unbalanced elements";
             }
-            if (valueStart != 0) {
-                char value[MAX_PATH];
-                DWORD length = 0;
-                for (DWORD k = valueStart; k < tag && length + 1 < sizeof value; ++k) {
-                    value[length++] = t[k] == '&' ? Entity(t + k, tag - k, &k) : t[k];
+            if (value != 0) {
+                char content[MAX_PATH];
+                DWORD k = 0;
+                for (DWORD j = value; j < tag && k + 1 < sizeof content; ++j) {
+                    content[k++] = text[j] == '&' ? Entity(text + j, &j) : text[j];
                 }
-                value[length] = '\0';
-                TaskValue(facts, path, value);
+                content[k] = '\0';
+                TaskValue(facts, path, content);
             }
-            valueStart = 0;
-            path[start > 0 ? start - 1 : 0] = '\0';
+            value = 0;
+            length = start > 0 ? start - 1 : 0;
+            path[length] = '\0';
             --depth;
             continue;
         }
-        BOOL empty = t[i - 1] == '/';
-        if (depth == NAME_DEPTH || Length(path) + nameLength + 2 > sizeof path) {
+        if (depth == NAME_DEPTH || length + nameLength + 2 > sizeof path) {
             return "nested deeper than any task";
         }
-        DWORD at = Length(path);
-        if (at > 0) {
-            path[at++] = '/';
+        DWORD at = length;
+        if (depth > 0) {
+            path[length++] = '/';
         }
         for (DWORD k = 0; k < nameLength; ++k) {
-            path[at++] = t[name + k];
+            path[length++] = text[name + k];
         }
-        path[at] = '\0';
-        if (depth == 0) {
-            root = TRUE;
-            if (!Is(path, "Task")) {
-                return "not a task definition";
-            }
+        path[length] = '\0';
+        if (depth == 0 && !Is(path, "Task")) {
+            return "not a task definition";
         }
+        root = TRUE;
         facts->logon |= Is(path, "Task/Triggers/LogonTrigger");
-        if (empty) {
-            path[at - nameLength - (depth > 0)] = '\0';
+        value = 0;
+        if (text[i - 1] == '/') {
+            length = at;
+            path[length] = '\0';
             continue;
         }
-        ends[depth++] = at;
-        valueStart = i + 1;
+        ++depth;
+        value = i + 1;
     }
     if (!root) {
         return "no element at all";
