@@ -9,7 +9,6 @@
 StartPlace Starts[MAX_STARTS];
 DWORD StartCount = 0;
 
-static const char CurrentVersion[] = "Software\\Microsoft\\Windows\\CurrentVersion";
 static const char Recreate[] = "recreate it: schtasks /Create /TN Tovrin /XML tovrin-task.xml /F";
 
 // What every start shares: the machine's shell, whether User Account Control
@@ -282,52 +281,57 @@ static BOOL ReadBounded(const char *path, DWORD capacity, DWORD *size, DWORD *er
 
 typedef void (*FileVisitor)(const Target *target, const char *path, DWORD size, ULONGLONG written);
 
-// Each file under `folder` whose name holds `pattern`, and in its subfolders
-// down to `depth` more levels, read into FileBytes; `shown` (`kind` formats
-// it into Where) is the path below the first folder as given.
-static void WalkFolder(const Target *target, const char *folder, const char *shown,
-                       const char *pattern, DWORD depth, const char *kind, FileVisitor visit)
+#define MAX_FOLDERS 128
+
+// Each file under `base` whose name holds `pattern`, and in its subfolders
+// down to `depth` more levels, read into FileBytes for `visit`; `kind`
+// formats into Where the path, below `base` when `relative`.
+static void WalkFolder(const Target *target, const char *base, BOOL relative, const char *pattern,
+                       DWORD depth, const char *kind, FileVisitor visit)
 {
-    char path[MAX_PATH];
-    if (!JoinPath(path, folder, "*")) {
-        return;
-    }
+    static char Folders[MAX_FOLDERS][MAX_PATH];
+    static BYTE Depths[MAX_FOLDERS];
     static WIN32_FIND_DATAA Found;
-    HANDLE find = FindFirstFileA(path, &Found);
-    if (find == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    // Found is shared by every level: a subfolder is walked after its
-    // name has been taken.
-    for (BOOL more = TRUE; more; more = FindNextFileA(find, &Found)) {
-        char below[MAX_PATH];
-        ULONGLONG created = Time(&Found.ftCreationTime);
-        ULONGLONG written = Time(&Found.ftLastWriteTime);
-        BOOL folderFound = (Found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (Found.cFileName[0] == '.' || !JoinPath(path, folder, Found.cFileName) ||
-            !JoinPath(below, shown, Found.cFileName)) {
-            continue;
-        }
-        if (folderFound) {
-            if (depth > 0) {
-                WalkFolder(target, path, below, pattern, depth - 1, kind, visit);
+    DWORD shownAt = relative ? Length(base) : 0;
+    DWORD count = CopyText(Folders[0], MAX_PATH, base) ? 1 : 0;
+    Depths[0] = (BYTE)depth;
+    for (DWORD next = 0; next < count; ++next) {
+        char path[MAX_PATH];
+        HANDLE find = JoinPath(path, Folders[next], "*") ? FindFirstFileA(path, &Found)
+                                                         : INVALID_HANDLE_VALUE;
+        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &Found)) {
+            if (Found.cFileName[0] == '.' || !JoinPath(path, Folders[next], Found.cFileName)) {
+                continue;
             }
-            continue;
+            if ((Found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                if (Depths[next] > 0 && count == MAX_FOLDERS) {
+                    Say(LevelNote, "start", "%s: more folders than %u, not read", path,
+                        MAX_FOLDERS);
+                } else if (Depths[next] > 0) {
+                    CopyText(Folders[count], MAX_PATH, path);
+                    Depths[count++] = (BYTE)(Depths[next] - 1);
+                }
+                continue;
+            }
+            if (!HoldsName(Found.cFileName, Length(Found.cFileName), pattern)) {
+                continue;
+            }
+            ULONGLONG created = Time(&Found.ftCreationTime);
+            ULONGLONG written = Time(&Found.ftLastWriteTime);
+            DWORD size = 0;
+            DWORD error = 0;
+            Clear(&Where);
+            Format(&Where, kind, path + shownAt);
+            if (!ReadBounded(path, TASK_FILE_MAX + 1, &size, &error)) {
+                Say(LevelNote, "start", "%s: cannot be read (error %u)", Where.chars, error);
+            } else {
+                visit(target, path, size, written > created ? written : created);
+            }
         }
-        if (!HoldsName(Found.cFileName, Length(Found.cFileName), pattern)) {
-            continue;
-        }
-        DWORD size = 0;
-        DWORD error = 0;
-        Clear(&Where);
-        Format(&Where, kind, below);
-        if (!ReadBounded(path, TASK_FILE_MAX + 1, &size, &error)) {
-            Say(LevelNote, "start", "%s: cannot be read (error %u)", Where.chars, error);
-        } else {
-            visit(target, path, size, written > created ? written : created);
+        if (find != INVALID_HANDLE_VALUE) {
+            FindClose(find);
         }
     }
-    FindClose(find);
 }
 
 static void TaskFile(const Target *target, const char *path, DWORD size, ULONGLONG written)
@@ -452,7 +456,7 @@ static void StartupFolder(const Target *target, const char *sid, const char *she
     if (folder[0] != '\0') {
         Scene.sid = sid;
         Scene.userShell = shell;
-        WalkFolder(target, folder, folder, ".lnk", 0, "Startup shortcut %s", LinkFile);
+        WalkFolder(target, folder, FALSE, ".lnk", 0, "Startup shortcut %s", LinkFile);
     }
 }
 
@@ -463,7 +467,7 @@ void ReportStart(const Target *target)
     char named[MAX_PATH];
     char readable[MAX_PATH];
     SystemFolder(TheSystem.is64 ? MACHINE_X64 : MACHINE_X86, named, readable);
-    Scene.systemDrive = named[1] == ':' ? named[0] : 0;
+    Scene.systemDrive = named[1] == ':' ? named[0] : '\0';
 
     ReadUnder("", TRUE, "Winlogon", "", "Shell", Scene.shell, "");
     HKEY key = OpenUnder("", FALSE, "Policies\\System");
@@ -504,7 +508,7 @@ void ReportStart(const Target *target)
 
     char tasks[MAX_PATH];
     if (JoinPath(tasks, readable, "Tasks")) {
-        WalkFolder(target, tasks, "", "", 4, "task %s", TaskFile);
+        WalkFolder(target, tasks, TRUE, "", 4, "task %s", TaskFile);
     }
     // The Windows folder holds the system folder, and 1.0's jobs.
     DWORD end = Length(named);
@@ -515,7 +519,7 @@ void ReportStart(const Target *target)
         named[end - 1] = '\0';
     }
     if (end > 0 && JoinPath(tasks, named, "Tasks")) {
-        WalkFolder(target, tasks, tasks, ".job", 0, "job %s", JobFile);
+        WalkFolder(target, tasks, FALSE, ".job", 0, "job %s", JobFile);
     }
 
     if (Scene.counted == 0) {

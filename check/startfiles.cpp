@@ -314,7 +314,7 @@ const char *ReadJobFile(const BYTE *bytes, DWORD size, JobFacts *facts)
         return "its application name runs past the file";
     }
     for (DWORD i = 0; i < count; ++i) {
-        DWORD c = Get16(bytes + name + 2 + 2 * i);
+        DWORD c = Get16(bytes + name + 2 + 2 * (size_t)i);
         facts->application[i] = c == 0 ? '\0' : IsPlain(c) ? (char)c : '?';
     }
     facts->application[count < MAX_PATH ? count : MAX_PATH - 1] = '\0';
@@ -328,7 +328,7 @@ const char *ReadJobFile(const BYTE *bytes, DWORD size, JobFacts *facts)
         return "more triggers than the file holds";
     }
     for (DWORD i = 0; i < triggerCount; ++i) {
-        const BYTE *trigger = bytes + triggers + 2 + JOB_TRIGGER_SIZE * i;
+        const BYTE *trigger = bytes + triggers + 2 + (size_t)JOB_TRIGGER_SIZE * i;
         facts->logon |= Get32(trigger + 32) == JOB_TRIGGER_AT_LOGON &&
                         (Get32(trigger + 28) & JOB_TRIGGER_DISABLED) == 0;
     }
