@@ -32,6 +32,8 @@ struct StartLine {
 // frames past a page here.
 static StartLine Line;
 static Text Where;
+// The file being read, or the registry value.
+static BYTE FileBytes[TASK_FILE_MAX + 1];
 
 static ULONGLONG Time(const FILETIME *time)
 {
@@ -193,19 +195,23 @@ static void RunValues(const Target *target, const char *sid, REGSAM view, const 
                          : 0;
     BOOL view32 = view == KEY_WOW64_32KEY;
     for (DWORD i = 0; i < 512; ++i) {
-        char value[MAX_PATH * 2];
+        // Files are not read meanwhile: their buffer holds the value.
+        char *value = (char *)FileBytes;
         char valueName[128];
         DWORD nameSize = sizeof valueName;
-        DWORD size = sizeof value - 1;
+        DWORD size = TASK_FILE_MAX;
         DWORD type = 0;
-        LONG result =
-            RegEnumValueA(key, i, valueName, &nameSize, nullptr, &type, (BYTE *)value, &size);
+        LONG result = RegEnumValueA(key, i, valueName, &nameSize, nullptr, &type, FileBytes, &size);
         if (result == (LONG)ERROR_NO_MORE_ITEMS) {
             break;
+        }
+        if (result == (LONG)ERROR_MORE_DATA) {
+            Say(LevelNote, "start", "%s: a value too large, not read", kept);
         }
         if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
             continue;
         }
+        // The registry keeps whatever was stored: no terminator is promised.
         value[size] = '\0';
         char program[MAX_PATH];
         char expanded[MAX_PATH];
@@ -253,7 +259,6 @@ static BOOL IsUserHive(const char *sid)
 
 // ---- files ----
 
-static BYTE FileBytes[TASK_FILE_MAX + 1];
 static char FileText[TASK_FILE_MAX + 1];
 
 // Up to `capacity` bytes of a file; `*size` is capacity when it holds more.
@@ -365,11 +370,7 @@ static void TaskFile(const Target *target, const char *path, DWORD size, ULONGLO
         Clause(LevelProblem, "not in the user's session (LogonType %s): nobody sees its warning",
                Task.logonType);
     }
-    if (!Task.limitGiven) {
-        Clause(LevelProblem,
-               "Task Scheduler stops it 72 hours after each log-on (no ExecutionTimeLimit: the "
-               "default is PT72H)");
-    } else if (!Task.limitRead) {
+    if (!Task.limitRead) {
         Clause(LevelProblem, "ExecutionTimeLimit %s is no duration: set PT0S", Task.limitText);
     } else if (Task.limit != 0) {
         BOOL hours = Task.limit >= 3600;

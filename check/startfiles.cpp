@@ -98,7 +98,6 @@ static void TaskValue(TaskFacts *facts, const char *path, const char *value)
     } else if (Is(path, "Task/Settings/Enabled")) {
         facts->enabled = SetFlag(value);
     } else if (Is(path, "Task/Settings/ExecutionTimeLimit")) {
-        facts->limitGiven = TRUE;
         Take(facts->limitText, sizeof facts->limitText, value);
         facts->limitRead = ReadDuration(value, &facts->limit);
     } else if (Is(path, "Task/Settings/DisallowStartIfOnBatteries")) {
@@ -170,6 +169,10 @@ const char *ReadTaskFile(const BYTE *bytes, DWORD size, TaskFacts *facts, char *
 {
     *facts = TaskFacts();
     facts->enabled = facts->noBatteryStart = facts->batteryStop = facts->interactive = TRUE;
+    // Without ExecutionTimeLimit, Task Scheduler stops a triggered start after 72 hours.
+    facts->limitRead = TRUE;
+    facts->limit = 72 * 3600;
+    Take(facts->limitText, sizeof facts->limitText, "absent, the default PT72H");
     DWORD n = 0;
     text[0] = '\0';
     *textLength = 0;

@@ -21,8 +21,7 @@ struct TaskFacts {
     BOOL highest;     // RunLevel HighestAvailable
     BOOL interactive; // runs in the user's own session
     char logonType[32];
-    BOOL limitGiven; // ExecutionTimeLimit present
-    BOOL limitRead;  // and a duration this reads
+    BOOL limitRead;  // a duration this reads (none written: 72 hours)
     ULONGLONG limit; // seconds; 0 none
     char limitText[32];
     BOOL noBatteryStart;

@@ -168,6 +168,16 @@ TEST_F(CheckTest, StartFindings)
              fake::SetRegistryValue(RunKey, "Tovrin", 2, "%SystemDrive%\\Tovrin\\tovrin.exe -x");
          },
          {RunOk}},
+        {"registry strings: no terminator, another type, long, too large",
+         [] {
+             fake::SetRegistryValue(RunKey, "Tovrin", 1, WatchdogPath);
+             fake::SetRegistryDword(RunKey, "Number", 0x2E657865);
+             fake::SetRegistryValue(RunKey, "Long", 1, WatchdogPath + " " + std::string(3000, 'a'));
+             fake::SetRegistryValue(RunKey, "Huge", 1, std::string(70000, 'x'));
+         },
+         {"note start HKLM\\" + RunKey + ": a value too large, not read",
+          "ok start HKLM Run value Long: C:\\Tovrin\\tovrin.exe, at log-on by Explorer", RunOk,
+          "WARNING start.count 2 starts at log-on: two watchdogs would run at once; keep one"}},
         {"custom shell",
          [] { fake::SetRegistryValue(Winlogon, "Shell", 1, "C:\\Kiosk\\kiosk.exe /full"); },
          {"PROBLEM start HKLM Run value Tovrin: C:\\Tovrin\\tovrin.exe: the shell is "
@@ -296,8 +306,8 @@ TEST_F(CheckTest, StartFindings)
                                 "<Enabled>true</Enabled>"));
          },
          {"PROBLEM start " + TaskHead +
-          "Task Scheduler stops it 72 hours after each log-on (no ExecutionTimeLimit: the "
-          "default is PT72H); neither started nor kept running on batteries" +
+          "Task Scheduler stops it 72 hours after each log-on (ExecutionTimeLimit absent, the "
+          "default PT72H); neither started nor kept running on batteries" +
           Recreate}},
         {"PT72H and no HighestAvailable",
          [] {
