@@ -298,6 +298,25 @@ TEST_F(CheckTest, StartFindings)
          },
          {"ok start task \\Vendor\\Watch: C:\\Tovrin\\tovrin.exe, at log-on, elevated, in the "
           "user's session, never stopped by Task Scheduler"}},
+        {"an x86 check on 64-bit Windows reads the 64-bit Tasks folder",
+         [] {
+             fake::SetVersion(6, 1, 7601, "Service Pack 1");
+             fake::SetWow64(true, true);
+             fake::SetRegistryDword(
+                 "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System", "EnableLUA", 0);
+             fake::AddFile("C:\\WINDOWS\\Sysnative\\Tasks\\Tovrin", Task());
+             // What the 32-bit view of system32 would show instead.
+             fake::AddFile(Tasks + "\\Tovrin", Task("<GroupId>S-1-5-32-544</GroupId>"));
+         },
+         {RunOk,
+          "ok start task \\Tovrin: C:\\Tovrin\\tovrin.exe, at log-on, elevated, in the user's "
+          "session, never stopped by Task Scheduler",
+          "WARNING start.count 2 starts at log-on: two watchdogs would run at once; keep one"}},
+        {"a task file too large",
+         [] { SevenWithTask(Task() + std::string(TASK_FILE_MAX, ' ')); },
+         {"WARNING start task \\Tovrin: too large, so Task Scheduler cannot run it" + Recreate,
+          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: make sure "
+          "what starts it does so elevated at every log-on"}},
         {"the guide's old schtasks /SC ONLOGON task",
          [] {
              SevenWithTask(Task("<UserId>KIOSK\\admin</UserId><LogonType>InteractiveToken"
