@@ -171,7 +171,7 @@ const char *ReadTaskFile(const BYTE *bytes, DWORD size, TaskFacts *facts, char *
     facts->enabled = facts->noBatteryStart = facts->batteryStop = facts->interactive = TRUE;
     // Without ExecutionTimeLimit, Task Scheduler stops a triggered start after 72 hours.
     facts->limitRead = TRUE;
-    facts->limit = 72 * 3600;
+    facts->limit = 259200; // 72 hours
     Take(facts->limitText, sizeof facts->limitText, "absent, the default PT72H");
     DWORD n = 0;
     text[0] = '\0';
