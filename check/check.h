@@ -31,6 +31,9 @@ struct SystemFacts {
 extern SystemFacts TheSystem;
 
 BOOL IsFile(const char *path);
+// The whole file, at most `limit` bytes, in a block to be released with
+// LocalFree; null, with the error, when it cannot be read or is larger.
+BYTE *ReadWholeFile(const char *path, DWORD limit, DWORD *size, DWORD *error);
 // FALSE, leaving `path` empty, when folder\name does not fit MAX_PATH.
 BOOL JoinPath(char *path, const char *folder, const char *name);
 
@@ -64,8 +67,24 @@ void UnloadLibrary();
 void SystemFolder(WORD machine, char *named, char *readable);
 
 void ReportVolumes(const Target *target);
+
+// The room a RAM overlay has now: available physical memory and, on 32-bit
+// Windows, what the free system PTEs can still map (4 KiB each).
+struct Room {
+    DWORD error;     // of GlobalMemoryStatusEx; 0 when memory was read
+    ULONGLONG total; // physical memory
+    ULONGLONG available;
+    DWORD ptes;     // free system PTEs; 0 when unknown or not a bound
+    LONGLONG bytes; // the smaller of what is known
+};
+// FALSE, with `error` set, when memory cannot be read.
+BOOL ReadRoom(Room *room);
+// Right after the total: whether the machine has room for what the limit
+// lets the overlays grow by. `total` is the measured total.
+void ReportRoom(const Target *target, LONGLONG total);
+
 void ReportAccess(const Target *target);
-void ReportWarningVisibility();
+void ReportWarningVisibility(const Target *target);
 void ReportRunning(const Target *target);
 // How many processes ReportRunning found with the watchdog's file name.
 extern DWORD RunningCopies;

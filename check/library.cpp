@@ -26,49 +26,13 @@ static const char LibraryName[] = "EWFAPI.dll";
 // The real library is tens of KiB; a file past this is no library of it.
 #define LIBRARY_MAX_SIZE (4u << 20)
 
-// The whole file, in a block to be released with LocalFree; null, with the
-// error, when it cannot be read or is larger than any such library.
-static BYTE *ReadLibraryFile(const char *path, DWORD *size, DWORD *error)
-{
-    HANDLE file =
-        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
-    BYTE *bytes = file != INVALID_HANDLE_VALUE
-                      ? (BYTE *)LocalAlloc(LMEM_FIXED, LIBRARY_MAX_SIZE + 1)
-                      : nullptr;
-    *size = 0;
-    BOOL read = bytes != nullptr;
-    DWORD got = 0;
-    // One byte more than the largest size taken, to tell a file that is larger.
-    while (read && *size <= LIBRARY_MAX_SIZE) {
-        read = ReadFile(file, bytes + *size, LIBRARY_MAX_SIZE + 1 - *size, &got, nullptr);
-        if (!read || got == 0) {
-            break;
-        }
-        *size += got;
-    }
-    *error = GetLastError();
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
-    }
-    if (read && *size > LIBRARY_MAX_SIZE) {
-        *error = ERROR_FILE_TOO_LARGE;
-        read = FALSE;
-    }
-    if (!read && bytes != nullptr) {
-        LocalFree(bytes);
-        bytes = nullptr;
-    }
-    return bytes;
-}
-
 // Whether the watchdog can start with the library at `path` (`shown` in the
 // report), and whether any call it imports would load another library.
 static void ReportCalls(const char *path, const char *shown, BOOL quiet)
 {
     DWORD size = 0;
     DWORD error = 0;
-    BYTE *file = ReadLibraryFile(path, &size, &error);
+    BYTE *file = ReadWholeFile(path, LIBRARY_MAX_SIZE, &size, &error);
     if (file == nullptr) {
         Say(LevelProblem, "library.calls", "%s: cannot be read (error %u)", shown, error);
         return;

@@ -22,7 +22,7 @@ static int Report(Target *target)
         UnloadLibrary();
     }
     ReportAccess(target);
-    ReportWarningVisibility();
+    ReportWarningVisibility(target);
     ReportRunning(target);
     ReportStart(target);
     ReportPersist(target);

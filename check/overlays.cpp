@@ -137,9 +137,13 @@ void ReportVolumes(const Target *target)
     if (list == nullptr) {
         DWORD error = GetLastError();
         if (error == ERROR_ACCESS_DENIED) {
+            // XP-era systems have no elevation: the account decides.
             Say(LevelProblem, "volumes",
-                "access denied: run the check elevated; the watchdog must be started elevated "
-                "too, or it measures 0");
+                TheSystem.major >= 6
+                    ? "access denied: run the check elevated; the watchdog must be started "
+                      "elevated too, or it measures 0"
+                    : "access denied: run the check from an administrator account; the watchdog "
+                      "must run from one too, or it measures 0");
         } else {
             Say(LevelProblem, "volumes",
                 "EwfMgrGetProtectedVolumeList failed (error %u): the watchdog measures 0", error);
@@ -175,5 +179,6 @@ void ReportVolumes(const Target *target)
     }
     if (count > 0) {
         ReportTotal(target);
+        ReportRoom(target, TotalRamDataSize);
     }
 }

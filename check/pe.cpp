@@ -27,7 +27,8 @@ static BOOL Within(const ExportTable *table, DWORD offset, DWORD count)
 static BOOL OffsetOf(const ExportTable *table, DWORD rva, DWORD count, DWORD *offset)
 {
     for (DWORD i = 0; i < table->sectionCount; ++i) {
-        const BYTE *section = table->file + table->sections + i * SECTION_HEADER_SIZE;
+        DWORD at = table->sections + i * SECTION_HEADER_SIZE;
+        const BYTE *section = table->file + at;
         DWORD address = Read32(section + 12);
         DWORD raw = Read32(section + 16);
         DWORD start = Read32(section + 20);
@@ -110,18 +111,21 @@ static BOOL NameIs(const ExportTable *table, DWORD rva, const char *name)
     }
 }
 
-ExportKind FindExport(const ExportTable *table, const char *name, char *target, DWORD capacity)
+ExportKind FindExport(const ExportTable *table, const char *wanted, char *target, DWORD capacity)
 {
     target[0] = '\0';
     for (DWORD i = 0; i < table->nameCount; ++i) {
-        if (!NameIs(table, Read32(table->file + table->names + i * 4), name)) {
+        DWORD name = table->names + i * 4;
+        if (!NameIs(table, Read32(table->file + name), wanted)) {
             continue;
         }
-        DWORD index = Read16(table->file + table->ordinals + i * 2);
+        DWORD ordinal = table->ordinals + i * 2;
+        DWORD index = Read16(table->file + ordinal);
         if (index >= table->functionCount) {
             return ExportMissing;
         }
-        DWORD rva = Read32(table->file + table->functions + index * 4);
+        DWORD function = table->functions + index * 4;
+        DWORD rva = Read32(table->file + function);
         DWORD offset = 0;
         if (rva - table->start >= table->length || !OffsetOf(table, rva, 1, &offset)) {
             return rva != 0 ? ExportHere : ExportMissing;

@@ -28,6 +28,6 @@ struct ExportTable {
 // words for the report.
 const char *OpenExports(const BYTE *file, DWORD size, ExportTable *table);
 
-// Whether `name` is exported, and where a forwarder points: `target` gets its
+// Whether `wanted` is exported, and where a forwarder points: `target` gets its
 // text ("OTHER.Name", cut to `capacity` - 1 and plain ASCII).
-ExportKind FindExport(const ExportTable *table, const char *name, char *target, DWORD capacity);
+ExportKind FindExport(const ExportTable *table, const char *wanted, char *target, DWORD capacity);

@@ -14,6 +14,39 @@ BOOL IsFile(const char *path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+BYTE *ReadWholeFile(const char *path, DWORD limit, DWORD *size, DWORD *error)
+{
+    HANDLE file =
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    BYTE *bytes =
+        file != INVALID_HANDLE_VALUE ? (BYTE *)LocalAlloc(LMEM_FIXED, limit + 1) : nullptr;
+    *size = 0;
+    BOOL read = bytes != nullptr;
+    DWORD got = 0;
+    // One byte more than the limit, to tell a file that is larger.
+    while (read && *size <= limit) {
+        read = ReadFile(file, bytes + *size, limit + 1 - *size, &got, nullptr);
+        if (!read || got == 0) {
+            break;
+        }
+        *size += got;
+    }
+    *error = GetLastError();
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+    if (read && *size > limit) {
+        *error = ERROR_FILE_TOO_LARGE;
+        read = FALSE;
+    }
+    if (!read && bytes != nullptr) {
+        LocalFree(bytes);
+        bytes = nullptr;
+    }
+    return bytes;
+}
+
 BOOL JoinPath(char *path, const char *folder, const char *name)
 {
     Text joined;

@@ -48,7 +48,28 @@ struct Watched {
     LONGLONG last;
     LONGLONG peak;
     DWORD measured;
+    // At the latest measurement; `roomKnown` FALSE when memory could not be read.
+    LONGLONG room;
+    BOOL roomKnown;
 };
+
+// "3 h 52 min" until `bytes` more have come at `perHour` (positive), rounded
+// down: better a minute early than late.
+static void AppendTimeTo(Text *text, LONGLONG bytes, LONGLONG perHour)
+{
+    ULONGLONG minutes = Divide((ULONGLONG)bytes * 60, (ULONGLONG)perHour);
+    ULONGLONG hours = Divide(minutes, 60);
+    if (minutes == 0) {
+        Append(text, "less than a minute");
+        return;
+    }
+    if (hours > 0) {
+        AppendUnsigned(text, hours);
+        Append(text, " h ");
+    }
+    AppendUnsigned(text, minutes - hours * 60);
+    Append(text, " min");
+}
 
 static void PrintMeasurement(Watched *watched, const Target *target, ResultCode result)
 {
@@ -76,7 +97,12 @@ static void PrintMeasurement(Watched *watched, const Target *target, ResultCode 
     DWORD elapsed = watched->lastAt - watched->firstAt;
     Format(&line, "total %m  change %M  growth ", watched->last, change);
     Format(&line, elapsed == 0 ? "-" : "%m/h", PerHour(change, elapsed));
-    Print("%s  limit %d MiB", line.chars, target->limit);
+    Format(&line, "  limit %d MiB  room ", target->limit);
+    Room room;
+    watched->roomKnown = ReadRoom(&room);
+    watched->room = room.bytes;
+    Format(&line, watched->roomKnown ? "%m" : "unknown", room.bytes);
+    Print("%s", line.chars);
 }
 
 static void PrintSummary(const Watched *watched, const Target *target)
@@ -95,13 +121,29 @@ static void PrintSummary(const Watched *watched, const Target *target)
             Append(&line, ", too short to tell the growth");
         } else {
             Format(&line, ", mean growth %m/h, ", growth);
+            // Whichever the overlays reach first at that growth: the limit,
+            // where the watchdog writes back, or the end of the room, where
+            // the machine runs out.
             if (left <= 0) {
                 Append(&line, "the limit is reached already");
             } else if (growth <= 0) {
-                Append(&line, "not growing");
+                Append(&line, "not growing: at this rate neither the limit nor the end of the "
+                              "room is reached");
+            } else if (!watched->roomKnown) {
+                Format(&line, "the limit of %d MiB in ", target->limit);
+                AppendTimeTo(&line, left, growth);
+                Append(&line, " at that rate; the room is not known");
+            } else if (left <= watched->room) {
+                Format(&line, "the limit of %d MiB comes first at that rate, in ", target->limit);
+                AppendTimeTo(&line, left, growth);
+                Append(&line, "; the end of the room in ");
+                AppendTimeTo(&line, watched->room, growth);
             } else {
-                Format(&line, "%t h left until the limit of %d MiB at that rate",
-                       TenthsOf(left, growth), target->limit);
+                Append(&line, "the end of the room comes first at that rate, in ");
+                AppendTimeTo(&line, watched->room, growth);
+                Format(&line, ", before the limit of %d MiB in ", target->limit);
+                AppendTimeTo(&line, left, growth);
+                Append(&line, ": lower the limit");
             }
         }
     }
@@ -126,7 +168,7 @@ int Watch(Target *target)
     StopRequested.store(false);
     SummaryDone.store(false);
     SetConsoleCtrlHandler(StopWatching, TRUE);
-    Watched watched = {GetTickCount(), 0, 0, 0, 0, 0, 0};
+    Watched watched = {GetTickCount(), 0, 0, 0, 0, 0, 0, 0, FALSE};
     int code = EXIT_READY;
     for (BOOL first = TRUE; !StopRequested.load(); first = FALSE) {
         TotalRamDataSize = 0;

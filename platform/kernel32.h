@@ -1,7 +1,7 @@
 // KERNEL32: the executable's path, the profile read, sleeping, threads, last
 // error and the release of platform-allocated records; for the installation
-// check also files, the console, libraries loaded at run time, the system's
-// version, the clock and the process list. Also the base Windows types that
+// check also files and their volumes, the console, libraries loaded at run
+// time, the system's version, the clock and the process list. Also the base Windows types that
 // the other platform headers build on.
 //
 // On Windows this is <windows.h>. On the Linux host the same names are
@@ -117,6 +117,7 @@ typedef struct _WIN32_FILE_ATTRIBUTE_DATA {
     DWORD nFileSizeLow;
 } WIN32_FILE_ATTRIBUTE_DATA;
 typedef enum _GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard } GET_FILEEX_INFO_LEVELS;
+#define FILE_PERSISTENT_ACLS 0x00000008u
 
 typedef struct _OSVERSIONINFOEXA {
     DWORD dwOSVersionInfoSize;
@@ -143,6 +144,18 @@ typedef struct _SYSTEMTIME {
     WORD wSecond;
     WORD wMilliseconds;
 } SYSTEMTIME, *LPSYSTEMTIME;
+
+typedef struct _MEMORYSTATUSEX {
+    DWORD dwLength;
+    DWORD dwMemoryLoad;
+    ULONGLONG ullTotalPhys;
+    ULONGLONG ullAvailPhys;
+    ULONGLONG ullTotalPageFile;
+    ULONGLONG ullAvailPageFile;
+    ULONGLONG ullTotalVirtual;
+    ULONGLONG ullAvailVirtual;
+    ULONGLONG ullAvailExtendedVirtual;
+} MEMORYSTATUSEX, *LPMEMORYSTATUSEX;
 
 typedef struct tagPROCESSENTRY32 {
     DWORD dwSize;
@@ -183,7 +196,14 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
                               LPSTR *lpFilePart);
+BOOL WINAPI GetVolumePathNameA(LPCSTR lpszFileName, LPSTR lpszVolumePathName,
+                               DWORD cchBufferLength);
+BOOL WINAPI GetVolumeInformationA(LPCSTR lpRootPathName, LPSTR lpVolumeNameBuffer,
+                                  DWORD nVolumeNameSize, LPDWORD lpVolumeSerialNumber,
+                                  LPDWORD lpMaximumComponentLength, LPDWORD lpFileSystemFlags,
+                                  LPSTR lpFileSystemNameBuffer, DWORD nFileSystemNameSize);
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);
 HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
@@ -203,6 +223,7 @@ BOOL WINAPI GetFileAttributesExA(LPCSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfo
                                  LPVOID lpFileInformation);
 VOID WINAPI GetSystemTimeAsFileTime(FILETIME *lpSystemTimeAsFileTime);
 DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize);
+BOOL WINAPI GlobalMemoryStatusEx(LPMEMORYSTATUSEX lpBuffer);
 }
 
 #endif

@@ -3,12 +3,17 @@
 
     x86/tovrin.exe, x86/tovrin-check.exe, x64/tovrin.exe, x64/tovrin-check.exe
     tovrin.ini      the sample profile (windows/tovrin.ini)
+    tovrin-task.xml the log-on task for Task Scheduler 2.0, UTF-16LE with a BOM
+                    and CRLF, as Task Scheduler's own Export writes a task
+    install.cmd, uninstall.cmd
+                    the unattended install and removal (windows/), ASCII
     README.txt      docs/guide.en.md, pure ASCII
     README-ja.txt   docs/guide.ja.md in code page 932
     SHA256SUMS      for `sha256sum -c` (coreutils; reads CRLF lines)
     SHA1SUMS        for `sha1sum -c`, and for fciv on XP-era machines
 
-Text files are written with CRLF line ends and no BOM, for Notepad. The same
+Text files are written with CRLF line ends and, but for the task, no BOM, for
+Notepad and cmd. The same
 inputs give the same archive bytes on any machine and at any time: entries in
 a fixed order, stored (so no zlib version enters), with one fixed time and
 mode, no extra fields and no comment. The version comes from CMakeLists.txt.
@@ -24,6 +29,7 @@ import re
 import stat
 import sys
 import tempfile
+import xml.etree.ElementTree as ElementTree
 import zipfile
 from pathlib import Path
 
@@ -38,6 +44,9 @@ UNIX_HOST = 3
 
 EXECUTABLES = ("x86/tovrin.exe", "x86/tovrin-check.exe", "x64/tovrin.exe", "x64/tovrin-check.exe")
 PROFILE = "windows/tovrin.ini"
+TASK = "windows/tovrin-task.xml"
+INSTALL = "windows/install.cmd"
+UNINSTALL = "windows/uninstall.cmd"
 GUIDE_EN = "docs/guide.en.md"
 GUIDE_JA = "docs/guide.ja.md"
 # Hash files list every other entry, sorted by path; they are the last entries.
@@ -88,7 +97,7 @@ def read_text(path):
     return text
 
 
-CODECS = {"ascii": "pure ASCII", "cp932": "code page 932"}
+CODECS = {"ascii": "pure ASCII", "cp932": "code page 932", "utf-16-le": "UTF-16"}
 
 
 def encode(text, codec, path, entry):
@@ -111,7 +120,19 @@ def encode(text, codec, path, entry):
                                 "write that instead")
     if problems:
         raise KitError("\n".join(problems))
-    return text.replace("\n", "\r\n").encode(codec)
+    data = text.replace("\n", "\r\n").encode(codec)
+    # schtasks /XML reads a task as Task Scheduler writes it: UTF-16 with a BOM.
+    return b"\xff\xfe" + data if codec == "utf-16-le" else data
+
+
+def check_task(data, path):
+    """A task file that Task Scheduler would refuse is found here, not on the
+    machine: it must parse as XML in the encoding its bytes are in."""
+    try:
+        ElementTree.fromstring(data)
+    except ElementTree.ParseError as error:
+        line, column = error.position
+        raise KitError(f"{shown(path)}:{line}:{column + 1}: not a well-formed UTF-16 task: {error}") from None
 
 
 def read_executable(dist, name):
@@ -149,13 +170,17 @@ def gather(source, dist):
         raise KitError(f"missing {paths}: the Windows {them} ({builds})")
 
     source = Path(source)
-    texts = [("tovrin.ini", PROFILE, "ascii"), ("README.txt", GUIDE_EN, "ascii"),
-             ("README-ja.txt", GUIDE_JA, "cp932")]
+    texts = [("tovrin.ini", PROFILE, "ascii"), ("tovrin-task.xml", TASK, "utf-16-le"),
+             ("install.cmd", INSTALL, "ascii"), ("uninstall.cmd", UNINSTALL, "ascii"),
+             ("README.txt", GUIDE_EN, "ascii"), ("README-ja.txt", GUIDE_JA, "cp932")]
     problems = []
     for entry, relative, codec in texts:
         path = source / relative
         try:
-            entries.append((entry, encode(read_text(path), codec, path, entry)))
+            data = encode(read_text(path), codec, path, entry)
+            if relative == TASK:
+                check_task(data, path)
+            entries.append((entry, data))
         except KitError as error:
             problems.append(str(error))
     if problems:
@@ -202,7 +227,8 @@ def write_atomically(out, data):
 def main(argv=None):
     parser = argparse.ArgumentParser(prog="release", description="Packs the operator's kit.")
     parser.add_argument("--source", type=Path, default=ROOT,
-                        help="tree with CMakeLists.txt, windows/tovrin.ini and docs/ (default: this repository)")
+                        help="tree with CMakeLists.txt, windows/ (the profile, the task, the install scripts) "
+                             "and docs/ (default: this repository)")
     parser.add_argument("--dist", type=Path, default=ROOT / "dist",
                         help="folder holding x86/ and x64/ (default: dist/)")
     parser.add_argument("--out", type=Path, help="archive to write (default: DIST/tovrin-VERSION.zip)")

@@ -18,7 +18,7 @@ const char WarningText[] =
     "PC"
     "\x82\xf0\x8d\xc4\x8b\x4e\x93\xae\x82\xb5\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2";
 
-const char WarningCaption[] = "Tovrin V1.00 20070610 Ondrap";
+const char WarningCaption[] = WARNING_CAPTION;
 
 std::atomic<bool> WarningShowing(true);
 

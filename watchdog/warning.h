@@ -5,6 +5,10 @@
 
 #include "platform/kernel32.h"
 
+// The caption, which the installation check looks for in the lists of
+// what may close windows before anyone sees them.
+#define WARNING_CAPTION "Tovrin V1.00 20070610 Ondrap"
+
 extern const char WarningText[];
 extern const char WarningCaption[];
 

@@ -121,6 +121,11 @@ struct File {
     // FILETIMEs; 0, long before any boot, unless a test sets them.
     unsigned long long created = 0;
     unsigned long long written = 0;
+    // Set on a folder that is a volume's root (a drive's, or a mount point):
+    // its file system as GetVolumeInformationA names it, and its flags. A
+    // drive's root left unset is NTFS.
+    std::string fileSystem;
+    DWORD fileSystemFlags = 0x000700FF; // NTFS's, permissions (0x8) among them
 };
 
 // A file or folder; a profile set with SetProfile is a file too. Returns the
@@ -144,8 +149,16 @@ void SetVersion(DWORD major, DWORD minor, DWORD build, const std::string &servic
 // IsWow64Process says; `wow64Known` false leaves the call out of KERNEL32.
 void SetOwnMachine(WORD machine);
 void SetWow64(bool wow64Known, bool wow64);
+// Physical memory in bytes, as GlobalMemoryStatusEx gives it; 2 GiB, 1.5 GiB
+// available.
+void SetMemory(unsigned long long total, unsigned long long available);
+// NTDLL's count of free system PTEs (150000); `callKnown` false leaves
+// NtQuerySystemInformation out of it.
+void SetFreeSystemPtes(DWORD count, bool callKnown = true);
 void SetCommandLine(const std::string &line);
 void SetCurrentFolder(const std::string &path);
+// An environment variable (none when empty); ProgramData is C:\ProgramData.
+void SetEnvironment(const std::string &name, const std::string &value);
 void SetRegistryDword(const std::string &key, const std::string &name, DWORD value);
 // Any value: `key` under HKLM, or "HKU\\SID\\..." for a loaded user hive; a
 // 32-bit program on 64-bit Windows sees HKLM's Software under Wow6432Node.
@@ -153,8 +166,6 @@ void SetRegistryValue(const std::string &key, const std::string &name, DWORD typ
                       const std::string &data);
 // A key's last-write time (a FILETIME); the key is created if need be.
 void SetKeyWritten(const std::string &key, unsigned long long written);
-// What ExpandEnvironmentStringsA replaces %NAME% with.
-void SetEnvironment(const std::string &name, const std::string &value);
 // The wall clock at clock 0 (a FILETIME) and the time since boot then.
 void SetClock(unsigned long long now, unsigned long long uptimeMs);
 // FILETIME units.

@@ -1,6 +1,7 @@
 // KERNEL32 of the machine the installation check looks at: files, the
 // console, libraries loaded at run time, the system's version and clock, the
 // process list.
+#include <stdio.h>
 #include <string.h>
 #include <strings.h>
 
@@ -46,27 +47,6 @@ ULONGLONG WINAPI FakeGetTickCount64(void)
 {
     sim::SimBeforeCall("GetTickCount64");
     return M().uptimeMs + fake::Now();
-}
-
-LONG WINAPI FakeNtQuerySystemInformation(ULONG which, void *information, ULONG length,
-                                         ULONG *returned)
-{
-    sim::SimBeforeCall("NtQuerySystemInformation");
-    std::string args = std::to_string(which) + ", " + std::to_string(length);
-    if (which != 3 || length < 48) {
-        Log("NtQuerySystemInformation", args, "0xC0000004");
-        return (LONG)0xC0000004; // STATUS_INFO_LENGTH_MISMATCH
-    }
-    memset(information, 0, length);
-    unsigned long long boot = M().now - M().uptimeMs * 10000;
-    memcpy(information, &boot, sizeof boot);
-    unsigned long long now = fake::WallClock();
-    memcpy((char *)information + 8, &now, sizeof now);
-    if (returned != nullptr) {
-        *returned = 48;
-    }
-    Log("NtQuerySystemInformation", args, "0");
-    return 0;
 }
 
 // Whether a library at `path` may be loaded: only from a system folder by
@@ -246,6 +226,85 @@ DWORD WINAPI GetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR *file
     return (DWORD)full.size();
 }
 
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size)
+{
+    sim::SimBeforeCall("GetEnvironmentVariableA");
+    std::string args = Quote(name) + ", " + std::to_string(size);
+    auto found = M().environment.find(Lower(name));
+    if (found == M().environment.end()) {
+        LastError = 203; // ERROR_ENVVAR_NOT_FOUND
+        Log("GetEnvironmentVariableA", args, "0, LE 203");
+        return 0;
+    }
+    const std::string &value = found->second;
+    if (size <= value.size()) {
+        Log("GetEnvironmentVariableA", args, "too small");
+        return (DWORD)value.size() + 1;
+    }
+    memcpy(buffer, value.c_str(), value.size() + 1);
+    Log("GetEnvironmentVariableA", args, value);
+    return (DWORD)value.size();
+}
+
+// The volume's root: the longest leading folder of the path that is a mount
+// point, or else its drive's root.
+BOOL WINAPI GetVolumePathNameA(LPCSTR path, LPSTR root, DWORD size)
+{
+    sim::SimBeforeCall("GetVolumePathNameA");
+    if (Failing("GetVolumePathNameA", Quote(path), "FALSE")) {
+        return FALSE;
+    }
+    std::string given = path;
+    std::string found = given.substr(0, 2) + "\\";
+    for (size_t end = 4; end <= given.size(); ++end) {
+        fake::File folder;
+        if ((end == given.size() || given[end] == '\\') &&
+            FindFile(given.substr(0, end), &folder) && !folder.fileSystem.empty()) {
+            found = given.substr(0, end) + "\\";
+        }
+    }
+    snprintf(root, size, "%s", found.c_str());
+    Log("GetVolumePathNameA", Quote(path), Quote(root));
+    return TRUE;
+}
+
+BOOL WINAPI GetVolumeInformationA(LPCSTR root, LPSTR label, DWORD labelSize, LPDWORD serial,
+                                  LPDWORD longest, LPDWORD flags, LPSTR name, DWORD nameSize)
+{
+    sim::SimBeforeCall("GetVolumeInformationA");
+    if (Failing("GetVolumeInformationA", Quote(root), "FALSE")) {
+        return FALSE;
+    }
+    std::string path = root;
+    fake::File volume;
+    // A mount point is kept as its folder, without the final backslash.
+    if ((!FindFile(path, &volume) || volume.fileSystem.empty()) &&
+        !FindFile(path.substr(0, path.size() - 1), &volume)) {
+        volume = fake::File();
+    }
+    if (volume.fileSystem.empty()) {
+        volume.fileSystem = "NTFS";
+    }
+    if (label != nullptr && labelSize > 0) {
+        label[0] = '\0';
+    }
+    if (serial != nullptr) {
+        *serial = 0x1234ABCD;
+    }
+    if (longest != nullptr) {
+        *longest = 255;
+    }
+    if (flags != nullptr) {
+        *flags = volume.fileSystemFlags;
+    }
+    if (name != nullptr) {
+        snprintf(name, nameSize, "%s", volume.fileSystem.c_str());
+    }
+    Log("GetVolumeInformationA", Quote(root),
+        volume.fileSystem + ", " + sim::Hex(volume.fileSystemFlags));
+    return TRUE;
+}
+
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size)
 {
     sim::SimBeforeCall("GetSystemDirectoryA");
@@ -315,6 +374,15 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name)
 {
     sim::SimBeforeCall("GetProcAddress");
     std::string args = Quote(name);
+    if (module == Ntdll) {
+        if (strcmp(name, "NtQuerySystemInformation") == 0 && M().ntQueryKnown) {
+            Log("GetProcAddress", "ntdll, " + args, "routine");
+            return (FARPROC)(void (*)(void))FakeNtQuerySystemInformation;
+        }
+        LastError = ErrorProcNotFound;
+        Log("GetProcAddress", "ntdll, " + args, "null, LE 127");
+        return nullptr;
+    }
     if (module == Kernel32) {
         if (strcmp(name, "IsWow64Process") == 0 && M().wow64Known) {
             Log("GetProcAddress", "kernel32, " + args, "routine");
@@ -331,12 +399,6 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name)
         LastError = ErrorProcNotFound;
         Log("GetProcAddress", "kernel32, " + args, "null, LE 127");
         return nullptr;
-    }
-    if (module == Ntdll) {
-        bool known = strcmp(name, "NtQuerySystemInformation") == 0;
-        Log("GetProcAddress", "ntdll, " + args, known ? "routine" : "null, LE 127");
-        LastError = known ? LastError : ErrorProcNotFound;
-        return known ? (FARPROC)(void (*)(void))FakeNtQuerySystemInformation : nullptr;
     }
     std::lock_guard<std::mutex> guard(M().lock);
     auto found = M().modules.find(module);
@@ -607,6 +669,24 @@ DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR source, LPSTR target, DWORD size)
     }
     Log("ExpandEnvironmentStringsA", Quote(source), Quote(out.c_str()));
     return (DWORD)out.size() + 1;
+}
+
+BOOL WINAPI GlobalMemoryStatusEx(LPMEMORYSTATUSEX status)
+{
+    sim::SimBeforeCall("GlobalMemoryStatusEx");
+    if (status->dwLength != sizeof(MEMORYSTATUSEX)) {
+        Misuse("GlobalMemoryStatusEx given a record size of " + std::to_string(status->dwLength));
+    }
+    if (Failing("GlobalMemoryStatusEx", "", "FALSE")) {
+        return FALSE;
+    }
+    memset((char *)status + sizeof status->dwLength, 0xA5,
+           sizeof *status - sizeof status->dwLength);
+    status->ullTotalPhys = M().totalPhys;
+    status->ullAvailPhys = M().availPhys;
+    Log("GlobalMemoryStatusEx", "",
+        "TRUE, " + std::to_string(M().availPhys) + " of " + std::to_string(M().totalPhys));
+    return TRUE;
 }
 
 } // extern "C"

@@ -1,6 +1,7 @@
 // The rest of the platform, for the installation check: files with their
 // permissions, libraries loaded at run time, the registry, the process list,
-// the console, the system's version and clock, accounts and local groups.
+// the console, the system's version and clock, accounts and local groups,
+// physical memory and free system PTEs.
 // This file holds the machine's state and the test's controls; each platform
 // library's calls are in the file named for it. Anything that would change
 // the machine (writing a file, opening a key for more than reading it) is
@@ -178,10 +179,10 @@ FARPROC Routine(const std::string &name)
         {"EwfMgrVolumeNameListDelete", (FARPROC)(void (*)(void))EwfMgrVolumeNameListDelete},
         {"EwfMgrVolumeNameListIsEmpty", (FARPROC)(void (*)(void))EwfMgrVolumeNameListIsEmpty},
         {"EwfMgrIsHORMActivated", (FARPROC)(void (*)(void))EwfMgrIsHORMActivated},
+        {"EwfMgrIsHormActivated", (FARPROC)(void (*)(void))EwfMgrIsHORMActivated},
         {"NetLocalGroupGetMembers", (FARPROC)(void (*)(void))FakeNetLocalGroupGetMembers},
         {"NetApiBufferFree", (FARPROC)(void (*)(void))FakeNetApiBufferFree},
         {"GetTickCount64", (FARPROC)(void (*)(void))FakeGetTickCount64},
-        {"NtQuerySystemInformation", (FARPROC)(void (*)(void))FakeNtQuerySystemInformation},
     };
     auto found = Routines.find(name);
     return found != Routines.end() ? found->second : nullptr;
@@ -254,7 +255,6 @@ void ResetMachine()
     m.netBuffers.clear();
     m.registry.clear();
     m.finds.clear();
-    m.environment = {{"systemroot", "C:\\WINDOWS"}, {"systemdrive", "C:"}};
     m.now = TestNow;
     m.uptimeMs = 3600000;
     m.processes.clear();
@@ -270,10 +270,16 @@ void ResetMachine()
     m.image = Image(0x14C);
     m.wow64Known = true;
     m.wow64 = false;
+    m.totalPhys = 2048ull << 20;
+    m.availPhys = 1536ull << 20;
+    m.ntQueryKnown = true;
+    m.freeSystemPtes = 150000;
     m.output.clear();
     m.errorOutput.clear();
     m.handler = nullptr;
     m.tickBase = 0;
+    m.environment = {
+        {"programdata", "C:\\ProgramData"}, {"systemroot", "C:\\WINDOWS"}, {"systemdrive", "C:"}};
 }
 
 void MachineLeft(Outstanding *left)
@@ -422,6 +428,18 @@ void SetWow64(bool wow64Known, bool wow64)
     M().wow64 = wow64;
 }
 
+void SetMemory(unsigned long long total, unsigned long long available)
+{
+    M().totalPhys = total;
+    M().availPhys = available;
+}
+
+void SetFreeSystemPtes(DWORD count, bool callKnown)
+{
+    M().freeSystemPtes = count;
+    M().ntQueryKnown = callKnown;
+}
+
 void SetCommandLine(const std::string &line)
 {
     M().commandLine = line;
@@ -430,6 +448,15 @@ void SetCommandLine(const std::string &line)
 void SetCurrentFolder(const std::string &path)
 {
     M().currentFolder = path;
+}
+
+void SetEnvironment(const std::string &name, const std::string &value)
+{
+    if (value.empty()) {
+        M().environment.erase(Lower(name));
+    } else {
+        M().environment[Lower(name)] = value;
+    }
 }
 
 void SetRegistryDword(const std::string &key, const std::string &name, DWORD value)
@@ -450,11 +477,6 @@ void SetKeyWritten(const std::string &key, unsigned long long written)
     RegKey &entry = M().registry[Lower(key)];
     entry.name = key;
     entry.written = written;
-}
-
-void SetEnvironment(const std::string &name, const std::string &value)
-{
-    M().environment[Lower(name)] = value;
 }
 
 void SetClock(unsigned long long now, unsigned long long uptimeMs)

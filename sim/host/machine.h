@@ -1,5 +1,6 @@
 // The machine the installation check looks at, shared by the fake's files of
-// the platform libraries it calls (kernel32.cpp, advapi32.cpp, netapi32.cpp):
+// the platform libraries it calls (kernel32.cpp, advapi32.cpp, netapi32.cpp,
+// ntdll.cpp):
 // its state, and the helpers that turn the test's data into the platform's
 // records.
 #pragma once
@@ -75,7 +76,6 @@ struct Machine {
     // By lower-case path: HKLM's keys as they are, others after "hku\\".
     std::map<std::string, RegKey> registry;
     std::map<HANDLE, std::pair<std::vector<std::string>, size_t>> finds;
-    std::map<std::string, std::string> environment;
     unsigned long long now = TestNow;
     unsigned long long uptimeMs = 3600000;
     std::vector<std::pair<DWORD, std::string>> processes;
@@ -83,6 +83,7 @@ struct Machine {
     std::vector<std::string> administrators;
     std::string systemDirectory = "C:\\WINDOWS\\system32";
     std::string wow64Directory = "C:\\WINDOWS\\SysWOW64";
+    std::map<std::string, std::string> environment;
     std::string commandLine = "tovrin-check.exe";
     std::string currentFolder = "C:\\Tovrin";
     DWORD major = 5, minor = 1, build = 2600;
@@ -90,6 +91,11 @@ struct Machine {
     std::vector<unsigned char> image;
     bool wow64Known = true;
     bool wow64 = false;
+    // GlobalMemoryStatusEx's physical memory, and NTDLL's free system PTEs.
+    unsigned long long totalPhys = 0;
+    unsigned long long availPhys = 0;
+    bool ntQueryKnown = true;
+    DWORD freeSystemPtes = 0;
     std::string output;
     std::string errorOutput;
     PHANDLER_ROUTINE handler = nullptr;
@@ -124,12 +130,12 @@ FARPROC Routine(const std::string &name);
 
 BOOL WINAPI FakeIsWow64Process(HANDLE process, BOOL *wow64);
 ULONGLONG WINAPI FakeGetTickCount64(void);
-LONG WINAPI FakeNtQuerySystemInformation(ULONG which, void *information, ULONG length,
-                                         ULONG *returned);
 UINT WINAPI FakeGetSystemWow64DirectoryA(LPSTR buffer, UINT size);
 DWORD WINAPI FakeNetLocalGroupGetMembers(LPCWSTR server, LPCWSTR group, DWORD level, BYTE **buffer,
                                          DWORD, LPDWORD read, LPDWORD total, ULONG_PTR *);
 DWORD WINAPI FakeNetApiBufferFree(LPVOID buffer);
+LONG WINAPI FakeNtQuerySystemInformation(ULONG infoClass, LPVOID buffer, ULONG length,
+                                         ULONG *returned);
 
 } // namespace machine
 } // namespace fake

@@ -37,7 +37,7 @@ STATE_CHANGING = ("EwfMgrCommitAndDisableLive", "EwfMgrEnable")
 # Wine gives every file to the Unix account that runs it and keeps no
 # permissions a test could narrow to Administrators and SYSTEM, so these are
 # always a warning naming that account here.
-ACCESS_KEYS = ("access.folder", "access.file", "access.profile")
+ACCESS_KEYS = ("access.folder", "access.parent", "access.file", "access.profile")
 SYSTEM_LIBRARY = "C:\\windows\\system32\\EWFAPI.dll"
 # The copy beside the watchdog journals under a variable of its own, so that
 # anything its code did would show apart from the system library's journal.
@@ -47,10 +47,11 @@ COPY_JOURNAL_VARIABLE = b"EWFSIM_COPYLOG"
 FINDING = re.compile(r"^(ok|note|WARNING|PROBLEM) +(\S+) +(\S.*)$")
 WATCH_LINE = re.compile(
     r"^(\d\d):(\d\d):(\d\d)  total (\d+\.\d) MiB  change ([+-]\d+\.\d) MiB  "
-    r"growth (-|(\d+\.\d) MiB/h)  limit (\d+) MiB$")
+    r"growth (-|(\d+\.\d) MiB/h)  limit (\d+) MiB  room (\d+\.\d) MiB$")
 SUMMARY = re.compile(
-    r"^summary: (\d+) s, peak (\d+\.\d) MiB, mean growth (-?\d+\.\d) MiB/h, "
-    r"(\d+\.\d) h left until the limit of (\d+) MiB at that rate$")
+    r"^summary: (\d+) s, peak (\d+\.\d) MiB, mean growth (-?\d+\.\d) MiB/h, the limit of "
+    r"(\d+) MiB comes first at that rate, in (?:(\d+) h )?(\d+) min; the end of the room in "
+    r"(?:(\d+) h )?(\d+) min$")
 # Wine's own lines on stderr, and the X library's reports under qemu.
 WINE_LINE = re.compile(r"^([0-9a-f]+:)+(fixme|err|warn|trace):|^\d+\.\d+:[0-9a-f]+:|"
                        r"^X Error of failed request:|^  (Major|Minor) opcode|^  Resource id|"
@@ -105,7 +106,11 @@ def date_before_boot(folder):
 
 
 def task_file(arch):
-    return wine.drive_c(arch) / "windows" / "system32" / "Tasks" / TASK_NAME
+    """The task's file in the prefix's task store, which Wine names "tasks":
+    a second folder "Tasks" beside it would split the store on Linux."""
+    system = wine.drive_c(arch) / "windows" / "system32"
+    store = next((p for p in system.iterdir() if p.name.lower() == "tasks"), system / "tasks")
+    return store / TASK_NAME
 
 
 def write_task(arch, command, principal=GOOD_PRINCIPAL, settings=GOOD_SETTINGS):
@@ -243,9 +248,13 @@ class Installation:
     """The watchdog, the check and the profile in C:\\e2e-check\\NAME\\Tovrin;
     the simulator's scenario and journals beside that folder, not in it."""
 
-    def __init__(self, arch, name, scenario="", ini=None, exe_folder=None, fresh=False):
+    def __init__(self, arch, name, scenario="", ini=None, exe_folder=None, prefix=None,
+                 fresh=False):
         self.arch = arch
-        self.root = wine.drive_c(arch) / "e2e-check" / name
+        # The prefix: the executables' own architecture's, or a 64-bit one
+        # for the 32-bit executables.
+        self.prefix = prefix or arch
+        self.root = wine.drive_c(self.prefix) / "e2e-check" / name
         self.windows_root = "C:\\e2e-check\\" + name
         shutil.rmtree(self.root, ignore_errors=True)
         self.folder = self.root / "Tovrin"
@@ -256,8 +265,7 @@ class Installation:
         if ini is not None:
             (self.folder / "tovrin.ini").write_bytes(ini.encode())
         (self.root / "ewfsim.txt").write_text(scenario)
-        if not fresh:
-            date_before_boot(self.folder)
+        self.fresh = fresh
         self.check_exe = self.win("Tovrin", "tovrin-check.exe")
         self.watchdog = None
         self.runs = 0
@@ -266,7 +274,7 @@ class Installation:
         return "\\".join([self.windows_root, *parts])
 
     def env(self, journal="check.log"):
-        env = wine.base_env(self.arch)
+        env = wine.base_env(self.prefix)
         env["EWFSIM_SCENARIO"] = self.win("ewfsim.txt")
         env["EWFSIM_JOURNAL"] = self.win(journal)
         env["EWFSIM_COPYLOG"] = self.win("copy.log")
@@ -282,7 +290,6 @@ class Installation:
               f"{data.count(JOURNAL_VARIABLE)} times, not once")
         (self.folder / "EWFAPI.dll").write_bytes(
             data.replace(JOURNAL_VARIABLE, COPY_JOURNAL_VARIABLE))
-        date_before_boot(self.folder)
 
     def start_watchdog(self, polled="watchdog.log"):
         """tovrin.exe from its folder, journalling to watchdog.log; returns
@@ -329,6 +336,10 @@ class Installation:
         return code, stdout, stderr
 
     def report(self, *args):
+        # Installed and committed before the last boot, unless the scenario
+        # is about what was written since.
+        if not self.fresh:
+            date_before_boot(self.folder)
         return parse_report(*self.run_check(*args))
 
 
@@ -371,12 +382,19 @@ def expect_not_ok(report, expected):
 
 def expect_wine_access(report, keys=ACCESS_KEYS):
     """What Wine cannot show: each access finding names Wine's own account,
-    the owner of everything, as the only one besides the administrators."""
+    the owner of everything, as the only one besides the administrators (for
+    access.parent: who may delete in the folder that holds the install
+    folder). Wine's drives are NTFS to the check: no access.filesystem."""
     account = re.escape(wine_account())
+    check("access.filesystem" not in report.keys(), "Wine's drive C: read as without permissions")
     for key in keys:
         finding = expect(report, key, "WARNING")
-        check(re.search(rf": may also be changed by [^ ;,]+\\{account}( \(owner\))?; allow only "
-                        r"Administrators and SYSTEM$", finding.value, re.IGNORECASE),
+        pattern = (rf": may be deleted or renamed, and another folder put in its place, by "
+                   rf"[^ ;,]+\\{account}( \(owner\))?; allow only Administrators and SYSTEM to "
+                   rf"delete in (.+) \(see (i?cacls) \2 and \3 .+\)$" if key == "access.parent" else
+                   rf": may also be changed by [^ ;,]+\\{account}( \(owner\))?; allow only "
+                   r"Administrators and SYSTEM$")
+        check(re.search(pattern, finding.value, re.IGNORECASE),
               f"{key} names more or other than Wine's account: {finding.value!r}")
     return [("WARNING", key) for key in keys]
 
@@ -410,6 +428,39 @@ def expect_system(report, arch):
     expect(report, "system", "ok", "Windows ", "32-bit" if arch == "x86" else "64-bit")
 
 
+ROOM = re.compile(r"^room (\d+\.\d) MiB \(available memory (\d+\.\d) of (\d+\.\d) MiB; "
+                  r"([^)]*)\), the limit needs (\d+\.\d) MiB")
+
+
+def host_memory_mib():
+    """The Linux host's physical memory, which Wine reports as the machine's."""
+    for line in Path("/proc/meminfo").read_text().splitlines():
+        if line.startswith("MemTotal:"):
+            return int(line.split()[1]) / 1024
+    raise Failed("no MemTotal in /proc/meminfo")
+
+
+def expect_room(report, arch, level, *words):
+    """The room line as Wine's figures make it: the host's memory, and on
+    32-bit Windows free system PTEs that Wine reads as 0, so unknown. Returns
+    the room, the physical memory and the need, in MiB."""
+    finding = expect(report, "room", level, *words)
+    keys = report.keys()
+    check(keys.index("room") == keys.index("total") + 1, f"room not right after total: {keys}")
+    match = ROOM.match(finding.value)
+    check(match, f"room figures not as expected: {finding.value!r}")
+    room, available, total, ptes, need = match.groups()
+    check(ptes == ("free system PTEs unknown" if arch == "x86"
+                   else "system PTEs are no bound on 64-bit Windows"),
+          f"{arch}: the PTEs read {ptes!r}")
+    check(room == available, f"room {room} MiB, not the available memory {available} MiB")
+    host = host_memory_mib()
+    check(abs(float(total) - host) <= max(1.0, host * 0.01),
+          f"physical memory {total} MiB, the host has {host:.1f} MiB")
+    print(f"room: {finding.level} {finding.value} (the host has {host:.1f} MiB)")
+    return float(room), float(total), float(need)
+
+
 def expect_ends_after_watchdog(report):
     """The contract: a watchdog path that leads to no executable ends the
     report there."""
@@ -421,8 +472,9 @@ def expect_ends_after_watchdog(report):
 
 
 HEALTHY_KEYS = ["system", "watchdog", "profile", "profile.value", "limit", "library",
-                "library.calls", "volumes", "volume.C", "volume.D", "total", "access.folder",
-                "access.file", "access.profile", "warning", "running", "start", "persist"]
+                "library.calls", "volumes", "volume.C", "volume.D", "total", "room",
+                "access.folder", "access.parent", "access.file", "access.profile", "warning",
+                "running", "start", "persist"]
 
 
 def healthy(arch):
@@ -462,7 +514,8 @@ def healthy(arch):
     expect(report, "volume.C", "ok", f"{V1} RAM enabled boot=none data=12.0 MiB")
     expect(report, "volume.D", "ok", f"{V2} RAM enabled boot=none data=3.5 MiB")
     expect(report, "total", "ok", "15.5 MiB, below the limit of 64 MiB")
-    expect(report, "warning", "ok", "message boxes are shown")
+    expect_room(report, arch, "ok", "), the limit needs 48.5 MiB")
+    expect(report, "warning", "ok", "Message Box Default Reply is off")
     if running is None or others is None:
         check(re.fullmatch(r"tovrin\.exe is running, process ids? \d+(, \d+)*",
                            expect(report, "running", "ok").value), "running: no process id")
@@ -475,7 +528,7 @@ def healthy(arch):
     expect_kept(report)
     expect_not_ok(report, expect_wine_access(report))
     check(report.code == EXIT_WARNINGS, f"exit code {report.code}")
-    print(f"exit code 1, not 0: under Wine the three access findings are warnings, since Wine "
+    print(f"exit code 1, not 0: under Wine the four access findings are warnings, since Wine "
           f"gives every file to its own account ({wine_account()}) and keeps no permissions "
           f"that leave only Administrators and SYSTEM; every other finding is ok")
 
@@ -489,8 +542,8 @@ def access_denied(arch):
     check_changes_nothing(inst, before)
     expect(report, "volumes", "PROBLEM", "access denied", "run the check elevated",
            "the watchdog must be started elevated too")
-    check(not [k for k in report.keys() if k.startswith("volume.") or k == "total"],
-          "volumes or a total reported although the list was refused")
+    check(not [k for k in report.keys() if k.startswith("volume.") or k in ("total", "room")],
+          "volumes, a total or a room reported although the list was refused")
     check([c.result for c in inst.journal().of("EwfMgrGetProtectedVolumeList")] == ["null, LE 5"],
           "the list was not asked for exactly once, and refused")
     expect(report, "persist", "note", "the write filter's volumes were not read")
@@ -547,13 +600,110 @@ def old_library(arch):
     expect_library_found(report)
     missing = report.all_of("library.calls")
     check(len(missing) == 1, f"{len(missing)} library.calls lines, not 1")
-    expect(report, "library.calls", "PROBLEM", "EwfMgrCommitAndDisableLive is missing",
-           "Windows will refuse to start the watchdog", "XP Embedded", "Feature Pack 2007")
+    calls = expect(report, "library.calls", "PROBLEM", "EwfMgrCommitAndDisableLive is missing",
+                   "Windows will refuse to start the watchdog")
+    # Wine reports 6.1: XP Embedded's service pack is advice for XP-era systems only.
+    check("XP Embedded" not in calls.value, f"XP Embedded's advice on 6.1: {calls.value!r}")
     expect(report, "volume.C", "ok", "data=12.0 MiB")
     expect_not_ok(report, [("PROBLEM", "library.calls")] + expect_wine_access(report)
                   + expect_running(report, arch)
                   + expect_no_start(report, arch))
     check(report.code == EXIT_NOT_READY, f"exit code {report.code}")
+
+
+def planted_forwarder(arch):
+    """A planted EWFAPI.dll beside the watchdog whose EwfMgrClose forwards to
+    evil.dll beside it: the check must name the forwarder and never run
+    evil.dll, whose start-up would write evil-ran.txt."""
+    install_library(arch)
+    inst = Installation(arch, "planted-forwarder", volume(V1, "C", "12M"), ini=limit_ini(64))
+    planted = wine.ROOT / "build" / "sim" / arch / "planted"
+    for name in ("EWFAPI.dll", "evil.dll"):
+        shutil.copyfile(planted / name, inst.folder / name)
+    marker = inst.folder / "evil-ran.txt"
+    before = snapshot(inst.folder)
+    report = inst.report()
+    check_changes_nothing(inst, before)
+    if marker.exists():
+        raise Failed(f"evil.dll ran in the check: {marker.read_bytes()!r}")
+    print("evil-ran.txt: none, so the check never ran evil.dll")
+    expect(report, "library", "PROBLEM", inst.win("Tovrin", "EWFAPI.dll"), "a copy beside")
+    expect(report, "library.calls", "PROBLEM", "EwfMgrClose forwards elsewhere",
+           "would load evil.dll")
+    read = expect(report, "library.read", "note", "volumes read through")
+    check(read.value.lower().endswith(SYSTEM_LIBRARY.lower()), f"read through {read.value!r}")
+    expect(report, "volume.C", "ok", "data=12.0 MiB")
+    expect_not_ok(report, [("PROBLEM", "library"), ("PROBLEM", "library.calls"),
+                           ("note", "library.read")] + expect_wine_access(report)
+                  + expect_running(report, arch) + expect_no_start(report, arch))
+    check(report.code == EXIT_NOT_READY, f"exit code {report.code}")
+    # The control: the watchdog started there does load the copy, and so
+    # evil.dll, whose start-up then leaves its file.
+    watchdog = subprocess.Popen([wine.LOADERS[arch], inst.win("Tovrin", "tovrin.exe")],
+                                cwd=inst.folder, env=inst.env("watchdog.log"),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.monotonic() + timeout(arch)
+        while not marker.exists() and time.monotonic() < deadline:
+            time.sleep(0.2)
+    finally:
+        watchdog.kill()
+        watchdog.wait()
+    check(marker.exists(), "the control failed: the watchdog did not run evil.dll either")
+    print(f"control: the watchdog from that folder ran evil.dll: {marker.read_text()!r}")
+
+
+def horm(arch):
+    install_library(arch)
+    inst = Installation(arch, "horm", volume(V1, "C", "12M", "horm=1") + volume(V2, "D", "1M"),
+                        ini=limit_ini(64))
+    before = snapshot(inst.folder)
+    report = inst.report()
+    check_changes_nothing(inst, before)
+    expect(report, "horm", "PROBLEM", "C: hibernate once, resume many is active",
+           "do not use it on HORM images")
+    check([c.args for c in inst.journal().of("EwfMgrIsHORMActivated")] == [V1, V2],
+          "HORM was not asked of each volume once")
+    expect_not_ok(report, [("PROBLEM", "horm")] + expect_wine_access(report)
+                  + expect_running(report, arch) + expect_no_start(report, arch))
+    check(report.code == EXIT_NOT_READY, f"exit code {report.code}")
+
+
+def wow64(arch):
+    """An x86 watchdog on 64-bit Windows gets the 32-bit library from
+    SysWOW64: both checks name that folder; the x64 check reads the volumes
+    through its own library."""
+    check(arch == "x64", "runs in the 64-bit prefix only")
+    x86 = wine.ROOT / "dist" / "x86"
+    if not (x86 / "tovrin.exe").exists() or not (wine.ROOT / "build/sim/x86/EWFAPI.dll").exists():
+        raise Skipped("the x86 build is not there: build the win-x86 preset first")
+    install_library("x64")
+    wow64_library = "C:\\windows\\syswow64\\EWFAPI.dll"
+    for check_arch in ("x86", "x64"):
+        inst = Installation(check_arch, f"wow64-{check_arch}", volume(V1, "C", "12M"),
+                            ini=limit_ini(64), exe_folder=x86, prefix="x64")
+        if check_arch == "x64":
+            shutil.copyfile(wine.ROOT / "dist" / "x64" / "tovrin-check.exe",
+                            inst.folder / "tovrin-check.exe")
+        before = snapshot(inst.folder)
+        report = inst.report()
+        check_changes_nothing(inst, before)
+        expect(report, "system", "ok", "64-bit")
+        expect(report, "watchdog", "WARNING", ", x86: 64-bit Windows runs it as 32-bit")
+        library = expect(report, "library", "ok")
+        check(library.value.lower() == wow64_library.lower(),
+              f"the {check_arch} check names {library.value!r}, not SysWOW64's")
+        expect(report, "library.calls", "ok", "all 10")
+        expected = [("WARNING", "watchdog")]
+        if check_arch == "x64":
+            read = expect(report, "library.read", "note", "volumes read through")
+            check(read.value.lower().endswith(SYSTEM_LIBRARY.lower()),
+                  f"read through {read.value!r}")
+            expected.append(("note", "library.read"))
+        expect(report, "volume.C", "ok", "data=12.0 MiB")
+        expect_not_ok(report, expected + expect_wine_access(report)
+                      + expect_running(report, "x64") + expect_no_start(report, "x64"))
 
 
 def disk_overlay(arch):
@@ -588,7 +738,7 @@ def profile_missing(arch):
     check("profile.value" not in report.keys(), "a value read from a missing profile")
     expect(report, "total", "ok", "12.0 MiB, below the limit of 128 MiB")
     expect_not_ok(report, [("WARNING", "profile")]
-                  + expect_wine_access(report, ("access.folder", "access.file"))
+                  + expect_wine_access(report, ("access.folder", "access.parent", "access.file"))
                   + expect_running(report, arch)
                   + expect_no_start(report, arch))
     check(report.code >= EXIT_WARNINGS, f"exit code {report.code}")
@@ -605,6 +755,7 @@ def limit_zero(arch):
            "writes back at its first poll")
     expect(report, "total", "WARNING", "12.0 MiB, at or above the limit of 0 MiB",
            "writes back at its first poll")
+    expect_room(report, arch, "ok", "), the limit needs 0.0 MiB")
     expect_not_ok(report, [("WARNING", "limit"), ("WARNING", "total")]
                   + expect_wine_access(report) + expect_running(report, arch)
                   + expect_no_start(report, arch))
@@ -655,6 +806,31 @@ def start_task_72h(arch):
     expect_kept(report)
     expect_not_ok(report, [("PROBLEM", "start")] + expect_wine_access(report)
                   + expect_running(report, arch))
+    check(report.code == EXIT_NOT_READY, f"exit code {report.code}")
+
+
+def limit_above_memory(arch):
+    """A limit larger than the machine's memory, whatever else is known."""
+    install_library(arch)
+    limit = 1000000
+    inst = Installation(arch, "limit-above-memory", volume(V1, "C", "12M"), ini=limit_ini(limit))
+    before = snapshot(inst.folder)
+    report = inst.report()
+    check_changes_nothing(inst, before)
+    expect(report, "limit", "ok", f"{limit} MiB")
+    expect(report, "total", "ok", f"12.0 MiB, below the limit of {limit} MiB")
+    room, total, need = expect_room(
+        report, arch, "PROBLEM", "; the limit is more than the machine's physical memory: lower "
+        "the limit to at most ")
+    check(total < limit, f"the host's memory, {total} MiB, is not below the limit")
+    check(abs(need - (limit - 12.0)) < 0.05, f"the limit needs {need} MiB, not {limit - 12} MiB")
+    # The highest sound limit: the total now plus three quarters of the room.
+    highest = int(report.get("room").value.rsplit(" ", 2)[1])
+    expected = min(12.0 + room * 3 / 4, total)
+    check(abs(highest - expected) <= 1, f"lower the limit to at most {highest} MiB, expected "
+          f"about {expected:.1f} MiB")
+    expect_not_ok(report, [("PROBLEM", "room")] + expect_wine_access(report)
+                  + expect_running(report, arch) + expect_no_start(report, arch))
     check(report.code == EXIT_NOT_READY, f"exit code {report.code}")
 
 
@@ -933,15 +1109,21 @@ def judge_ctrl_c(ctrl_c, lines, code, journal, arch, started, ended, arrivals):
                       "was not checked")
     summary = SUMMARY.match(lines[-1])
     check(summary, f"no summary line after Ctrl+C; last line {lines[-1]!r}")
-    seconds, peak, growth, left, limit = summary.groups()
+    seconds, peak, growth, limit, hours, minutes, room_hours, room_minutes = summary.groups()
     last = WATCH_LINE.match(lines[-2])
     check(last, f"the line before the summary is not a measurement: {lines[-2]!r}")
     check(peak == last.group(4), f"peak {peak} MiB, not the last total {last.group(4)} MiB")
     check(abs(float(growth) - float(last.group(7))) <= 0.2,
           f"mean growth {growth} MiB/h, last line's {last.group(7)}")
-    expected_left = (int(limit) - float(peak)) / float(growth)
-    check(limit == "64" and abs(float(left) - expected_left) <= 0.1,
-          f"{left} h left, expected about {expected_left:.2f} h")
+    # Whole minutes, rounded down, from figures the lines round to 0.1 MiB.
+    left = int(hours or 0) * 60 + int(minutes)
+    expected_left = (int(limit) - float(peak)) / float(growth) * 60
+    check(limit == "64" and expected_left - 1.5 <= left <= expected_left + 0.5,
+          f"the limit in {left} min, expected about {expected_left:.1f} min")
+    room_left = int(room_hours or 0) * 60 + int(room_minutes)
+    expected_room = float(last.group(9)) / float(growth) * 60
+    check(abs(room_left - expected_room) <= max(1.5, expected_room * 0.001),
+          f"the end of the room in {room_left} min, expected about {expected_room:.1f} min")
     # Between the span of the lines seen and the whole run, start-up included.
     span = arrivals[-1][0] - arrivals[HEAD][0]
     elapsed = ended - started
@@ -960,9 +1142,10 @@ def judge_ctrl_c(ctrl_c, lines, code, journal, arch, started, ended, arrivals):
 
 
 SCENARIOS = {f.__name__: f for f in [
-    healthy, access_denied, copy_beside, old_library, disk_overlay, profile_missing, limit_zero,
-    path_missing, path_folder, path_not_executable, path_too_long, usage, watch,
-    start_task, start_task_72h, start_run_value, persist_new, persist_commit, persist_old]}
+    healthy, access_denied, copy_beside, planted_forwarder, old_library, disk_overlay, horm,
+    profile_missing, limit_zero, limit_above_memory, path_missing, path_folder,
+    path_not_executable, path_too_long, usage, watch, wow64, start_task, start_task_72h,
+    start_run_value, persist_new, persist_commit, persist_old]}
 
 
 if __name__ == "__main__":

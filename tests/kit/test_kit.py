@@ -14,6 +14,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import xml.etree.ElementTree as ElementTree
 import zipfile
 from pathlib import Path
 
@@ -23,9 +24,12 @@ sys.path.insert(0, str(ROOT / "tools"))
 import kit  # noqa: E402
 
 EXECUTABLES = ["x86/tovrin.exe", "x86/tovrin-check.exe", "x64/tovrin.exe", "x64/tovrin-check.exe"]
-PAYLOAD = EXECUTABLES + ["tovrin.ini", "README.txt", "README-ja.txt"]
+WINDOWS = ["tovrin.ini", "tovrin-task.xml", "install.cmd", "uninstall.cmd"]
+PAYLOAD = EXECUTABLES + WINDOWS + ["README.txt", "README-ja.txt"]
 ENTRIES = PAYLOAD + ["SHA256SUMS", "SHA1SUMS"]
-TEXTS = ["tovrin.ini", "README.txt", "README-ja.txt", "SHA256SUMS", "SHA1SUMS"]
+# Text entries for Notepad and cmd: CRLF, no BOM. The task is UTF-16, apart.
+TEXTS = ["tovrin.ini", "install.cmd", "uninstall.cmd", "README.txt", "README-ja.txt", "SHA256SUMS", "SHA1SUMS"]
+TASK_NS = {"t": "http://schemas.microsoft.com/windows/2004/02/mit/task"}
 
 GUIDE_EN = "# Tovrin\n\nCopy tovrin.exe and tovrin.ini into C:\\Tovrin\\.\r\n\n    limit=128\n"
 # NEC and IBM extensions (circled digit, the ladder-hashigo taka) are in code
@@ -41,14 +45,22 @@ def executable(name):
 CMAKELISTS = "cmake_minimum_required(VERSION 3.20)\nproject(tovrin VERSION 1.0.0 LANGUAGES CXX)\n"
 
 
-def make_tree(base, cmakelists=CMAKELISTS, guide_en=GUIDE_EN, guide_ja=GUIDE_JA):
-    """A source tree with its dist/ beside the docs; returns (source, dist)."""
+def make_tree(base, cmakelists=CMAKELISTS, guide_en=GUIDE_EN, guide_ja=GUIDE_JA, **windows):
+    """A source tree with its dist/ beside the docs; returns (source, dist).
+    The files of windows/ are the repository's, or bytes given by name
+    (task="..." for tovrin-task.xml, install="..." for install.cmd)."""
     source = Path(base) / "src"
     dist = source / "dist"
     (source / "docs").mkdir(parents=True)
     (source / "windows").mkdir()
     (source / "CMakeLists.txt").write_text(cmakelists)
-    shutil.copyfile(ROOT / "windows" / "tovrin.ini", source / "windows" / "tovrin.ini")
+    for name in WINDOWS:
+        given = windows.get(name.split(".")[0].replace("tovrin-", ""))
+        target = source / "windows" / name
+        if given is None:
+            shutil.copyfile(ROOT / "windows" / name, target)
+        else:
+            target.write_bytes(given if isinstance(given, bytes) else given.encode("utf-8"))
     for name, text in (("guide.en.md", guide_en), ("guide.ja.md", guide_ja)):
         path = source / "docs" / name
         path.write_bytes(text if isinstance(text, bytes) else text.encode("utf-8"))
@@ -135,9 +147,12 @@ class Archive(TempCase):
                 self.assertFalse(text.startswith((b"\xef\xbb\xbf", b"\xff\xfe", b"\xfe\xff")), "BOM")
 
     def test_texts_read_back_as_their_sources(self):
-        profile = (ROOT / "windows" / "tovrin.ini").read_text()
-        for name, codec, expected in (("tovrin.ini", "ascii", profile), ("README.txt", "ascii", GUIDE_EN),
-                                      ("README-ja.txt", "cp932", GUIDE_JA)):
+        source = {name: (ROOT / "windows" / name).read_text() for name in WINDOWS}
+        for name, codec, expected in (("tovrin.ini", "ascii", source["tovrin.ini"]),
+                                      ("install.cmd", "ascii", source["install.cmd"]),
+                                      ("uninstall.cmd", "ascii", source["uninstall.cmd"]),
+                                      ("tovrin-task.xml", "utf-16-le", "\ufeff" + source["tovrin-task.xml"]),
+                                      ("README.txt", "ascii", GUIDE_EN), ("README-ja.txt", "cp932", GUIDE_JA)):
             with self.subTest(entry=name):
                 self.assertEqual(self.files[name].decode(codec), crlf(expected))
 
@@ -174,6 +189,75 @@ class Archive(TempCase):
             size = f"{len(self.files[name]):,}"
             self.assertRegex(line, rf"^{re.escape(name)} +{re.escape(size)} bytes$")
         self.assertEqual(lines[-1], f"{hashlib.sha256(self.data).hexdigest()}  {self.out}")
+
+
+class TaskDefinition(unittest.TestCase):
+    """The packed task as schtasks /Create /XML reads it, setting by setting."""
+
+    @classmethod
+    def setUpClass(cls):
+        base = Path(tempfile.mkdtemp(prefix="tovrin-kit-"))
+        cls.addClassCleanup(shutil.rmtree, base)
+        source, dist = make_tree(base)
+        run = release(source, dist, "--out", str(base / "kit.zip"))
+        if run.returncode != 0:
+            raise AssertionError(run.stderr)
+        with zipfile.ZipFile(base / "kit.zip") as archive:
+            cls.data = archive.read("tovrin-task.xml")
+            cls.install = archive.read("install.cmd").decode("ascii")
+            cls.uninstall = archive.read("uninstall.cmd").decode("ascii")
+        cls.task = ElementTree.fromstring(cls.data)
+
+    def find(self, path):
+        found = self.task.findall(path, TASK_NS)
+        self.assertEqual(len(found), 1, f"{path}: {len(found)} elements, not 1")
+        return found[0]
+
+    def test_written_as_task_scheduler_exports(self):
+        self.assertTrue(self.data.startswith(b"\xff\xfe"), "no UTF-16LE byte-order mark")
+        text = self.data[2:].decode("utf-16-le")
+        self.assertTrue(text.startswith('<?xml version="1.0" encoding="UTF-16"?>\r\n'), text[:60])
+        self.assertIsNone(re.search(r"(?<!\r)\n|\r(?!\n)", text), "bare LF or CR")
+        self.assertTrue(text.endswith("</Task>\r\n"))
+
+    def test_settings(self):
+        # Absent, Task Scheduler would stop the watchdog after 72 hours and keep
+        # it from starting on batteries; each one is therefore spelt out.
+        for path, expected in (
+            ("t:Settings/t:ExecutionTimeLimit", "PT0S"),
+            ("t:Settings/t:DisallowStartIfOnBatteries", "false"),
+            ("t:Settings/t:StopIfGoingOnBatteries", "false"),
+            ("t:Settings/t:MultipleInstancesPolicy", "IgnoreNew"),
+            ("t:Settings/t:Enabled", "true"),
+            ("t:Principals/t:Principal/t:GroupId", "S-1-5-32-544"),
+            ("t:Principals/t:Principal/t:RunLevel", "HighestAvailable"),
+            ("t:Principals/t:Principal/t:LogonType", "InteractiveToken"),
+            ("t:Actions/t:Exec/t:Command", "C:\\Tovrin\\tovrin.exe"),
+        ):
+            with self.subTest(path):
+                self.assertEqual(self.find(path).text, expected)
+
+    def test_starts_at_any_users_log_on(self):
+        self.assertEqual(self.task.tag, "{%s}Task" % TASK_NS["t"])
+        # 1.2 is what Standard 7's Task Scheduler reads; 8 reads it too.
+        self.assertEqual(self.task.get("version"), "1.2")
+        self.assertEqual([child.tag.split("}")[1] for child in self.find("t:Triggers")], ["LogonTrigger"])
+        trigger = self.find("t:Triggers/t:LogonTrigger")
+        self.assertIsNone(trigger.find("t:UserId", TASK_NS), "the trigger names one account")
+        self.assertNotEqual(trigger.findtext("t:Enabled", "true", TASK_NS), "false")
+        principal = self.find("t:Principals/t:Principal")
+        self.assertIsNone(principal.find("t:UserId", TASK_NS), "the principal names one account")
+        self.assertEqual(self.find("t:Actions").get("Context"), principal.get("id"))
+        self.assertEqual(len(self.find("t:Actions")), 1, "more than one action")
+        self.assertIsNone(self.find("t:Actions/t:Exec").find("t:Arguments", TASK_NS))
+
+    def test_scripts_install_where_the_task_starts(self):
+        command = self.find("t:Actions/t:Exec/t:Command").text
+        for name, script in (("install.cmd", self.install), ("uninstall.cmd", self.uninstall)):
+            with self.subTest(name):
+                target = re.search(r'^set "TARGET=(.*)"\r$', script, re.M)
+                self.assertIsNotNone(target, "no TARGET")
+                self.assertEqual(target.group(1) + "\\tovrin.exe", command)
 
 
 class Reproducible(TempCase):
@@ -248,6 +332,12 @@ class Refuses(TempCase):
              ["guide.ja.md:1:2: U+301C", "U+FF5E"]),
             ("guide that is not UTF-8", "guide_ja", "# 案内\n\nOK\n".encode("cp932"), ["guide.ja.md:1: not UTF-8"]),
             ("empty guide", "guide_en", "\n", ["guide.en.md is empty"]),
+            ("accent in install.cmd", "install", "@echo off\necho Caf\u00e9\n",
+             ["install.cmd:2:9: U+00E9", "ASCII"]),
+            ("task that is not well-formed", "task", '<?xml version="1.0" encoding="UTF-16"?>\n<Task>\n</Tsk>\n',
+             ["tovrin-task.xml:3:3: not a well-formed UTF-16 task"]),
+            ("task that says it is UTF-8", "task", '<?xml version="1.0" encoding="UTF-8"?>\n<Task/>\n',
+             ["tovrin-task.xml:1:", "not a well-formed UTF-16 task"]),
         ):
             with self.subTest(label):
                 source, dist = make_tree(self.temp(), **{guide: text})

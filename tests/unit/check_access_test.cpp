@@ -2,6 +2,8 @@
 // from each one's security descriptor as the platform returns it.
 #include "tests/unit/check_fixture.h"
 
+#include <map>
+
 namespace
 {
 
@@ -66,6 +68,48 @@ TEST_F(CheckTest, WhoMayChangeTheFolder)
              f.aces.push_back({"S-1-3-0", 0x1F01FF});
          },
          "ok", "only Administrators and SYSTEM may change it"},
+        {"CREATOR GROUP",
+         [](fake::File &f) {
+             f.aces.push_back({"S-1-3-1", 0x1F01FF});
+         },
+         "ok", "only Administrators and SYSTEM may change it"},
+        {"OWNER RIGHTS lets the owner only read (6.1)",
+         [](fake::File &f) {
+             fake::SetVersion(6, 1, 7601, "Service Pack 1");
+             f.owner = Kiosk;
+             f.aces.push_back({"S-1-3-4", ReadExecute});
+         },
+         "ok", "only Administrators and SYSTEM may change it"},
+        {"OWNER RIGHTS denied writing the permissions takes them from the owner (6.1)",
+         [](fake::File &f) {
+             fake::SetVersion(6, 1, 7601, "Service Pack 1");
+             f.owner = Kiosk;
+             f.aces.push_back({"S-1-3-4", 0x40000, 0, 1});
+         },
+         "ok", "only Administrators and SYSTEM may change it"},
+        {"OWNER RIGHTS lets the owner modify (6.1)",
+         [](fake::File &f) {
+             fake::SetVersion(6, 1, 7601, "Service Pack 1");
+             f.owner = Kiosk;
+             f.aces.push_back({"S-1-3-4", Modify});
+         },
+         "WARNING",
+         "may also be changed by KIOSK\\kiosk (owner); allow only Administrators and SYSTEM"},
+        {"OWNER RIGHTS for what the folder will hold leaves the owner's rights (6.1)",
+         [](fake::File &f) {
+             fake::SetVersion(6, 1, 7601, "Service Pack 1");
+             f.owner = Kiosk;
+             f.aces.push_back({"S-1-3-4", ReadExecute, 0x08 | 0x03});
+         },
+         "WARNING",
+         "may also be changed by KIOSK\\kiosk (owner); allow only Administrators and SYSTEM"},
+        {"XP knows no OWNER RIGHTS: the owner may still change the permissions",
+         [](fake::File &f) {
+             f.owner = Kiosk;
+             f.aces.push_back({"S-1-3-4", ReadExecute});
+         },
+         "WARNING",
+         "may also be changed by KIOSK\\kiosk (owner); allow only Administrators and SYSTEM"},
         {"a denial is no grant",
          [](fake::File &f) {
              f.aces.push_back({"S-1-1-0", 0x1F01FF, 0, 1});
@@ -136,6 +180,315 @@ TEST_F(CheckTest, WhoMayChangeTheFolder)
     }
 }
 
+TEST_F(CheckTest, AdministratorsAccountUnderUac)
+{
+    const char Setup[] = "S-1-5-21-7-7-7-1001";
+    const char BuiltIn[] = "S-1-5-21-7-7-7-500";
+    const char Why[] = "; with UAC on, an administrator's unelevated programs hold its account "
+                       "too and may change it, planting what the elevated watchdog loads; allow "
+                       "only Administrators and SYSTEM";
+    struct UacCase {
+        const char *what;
+        DWORD major;                         // 0: GetVersionExA fails
+        std::map<std::string, DWORD> policy; // none: the key is missing
+        std::function<void(fake::File &)> arrange;
+        const char *level;
+        std::string value; // after "C:\Tovrin: "
+    };
+    const auto owner = [Setup](fake::File &f) { f.owner = Setup; };
+    const std::string owns = "may also be changed by KIOSK\\setup (owner) (an administrator)";
+    const std::string fine =
+        "changed only by administrators: KIOSK\\setup (owner) (an administrator)";
+    const UacCase cases[] = {
+        {"6.1, EnableLUA 1", 6, {{"EnableLUA", 1}}, owner, "WARNING", owns + Why},
+        {"6.1, EnableLUA missing: on, as installed",
+         6,
+         {{"ConsentPromptBehaviorAdmin", 5}},
+         owner,
+         "WARNING",
+         owns + Why},
+        {"6.1, no policy key: on", 6, {}, owner, "WARNING", owns + Why},
+        {"6.1, EnableLUA 0", 6, {{"EnableLUA", 0}}, owner, "ok", fine},
+        {"the version unknown: as 6.x's default", 0, {}, owner, "WARNING", owns + Why},
+        {"XP has no UAC, whatever the registry says", 5, {{"EnableLUA", 1}}, owner, "ok", fine},
+        {"an entry, not ownership",
+         6,
+         {{"EnableLUA", 1}},
+         [Setup](fake::File &f) {
+             f.aces.push_back({Setup, Modify});
+         },
+         "WARNING",
+         "may also be changed by KIOSK\\setup (an administrator)" + std::string(Why)},
+        {"the built-in Administrator runs elevated throughout",
+         6,
+         {{"EnableLUA", 1}},
+         [BuiltIn](fake::File &f) { f.owner = BuiltIn; },
+         "ok",
+         "changed only by administrators: KIOSK\\Administrator (owner) (an administrator)"},
+        {"unless its token is filtered too",
+         6,
+         {{"EnableLUA", 1}, {"FilterAdministratorToken", 1}},
+         [BuiltIn](fake::File &f) { f.owner = BuiltIn; },
+         "WARNING",
+         "may also be changed by KIOSK\\Administrator (owner) (an administrator)" +
+             std::string(Why)},
+        {"an account that is no administrator reads as before",
+         6,
+         {{"EnableLUA", 1}},
+         [](fake::File &f) { f.owner = Kiosk; },
+         "WARNING",
+         "may also be changed by KIOSK\\kiosk (owner); allow only Administrators and SYSTEM"},
+    };
+    for (const UacCase &c : cases) {
+        Install();
+        fake::SetVersion(c.major, 1, c.major == 6 ? 7601 : 2600, "");
+        if (c.major == 0) {
+            fake::Fail("GetVersionExA", 87);
+        }
+        for (const auto &value : c.policy) {
+            fake::SetRegistryDword("Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System",
+                                   value.first, value.second);
+        }
+        fake::AddAccount(Setup, "KIOSK", "setup", 1);
+        fake::AddAccount(BuiltIn, "KIOSK", "Administrator", 1);
+        fake::AddAccount(Kiosk, "KIOSK", "kiosk", 1);
+        fake::SetAdministrators({BuiltIn, Setup});
+        c.arrange(fake::AddFolder("C:\\Tovrin"));
+        Run();
+        EXPECT_EQ(c.level, Line("access.folder").level) << c.what << ":\n" << output;
+        EXPECT_EQ("C:\\Tovrin: " + c.value, Line("access.folder").value) << c.what;
+        EXPECT_TRUE(NothingLeft()) << c.what;
+        // A 32-bit check on 64-bit Windows must not read Wow6432Node's copy.
+        bool viewed = false;
+        for (const std::string &call : fake::CallTexts({"RegOpenKeyExA"})) {
+            viewed |= call.find("Policies\\System\", 0, 0x101") != std::string::npos;
+        }
+        EXPECT_EQ(c.major != 5, viewed) << c.what;
+    }
+}
+
+TEST_F(CheckTest, FileSystemsWithoutPermissions)
+{
+    const std::string Fat32 =
+        "WARNING access.filesystem C:\\ is FAT32, which keeps no permissions: anyone may replace "
+        "the watchdog or its profile, or plant a library beside it, and neither cacls nor icacls "
+        "can prevent it; the write filter keeps such a change only until the next restart, "
+        "unless the watchdog's own commit makes it permanent. Only an NTFS volume closes this";
+    const std::string Folder = "ok access.folder C:\\Tovrin: only Administrators and SYSTEM may "
+                               "change it";
+    const std::string Parent = "ok access.parent C:\\Tovrin: only Administrators and SYSTEM may "
+                               "delete or rename it in C:\\";
+    const std::string File = "ok access.file C:\\Tovrin\\tovrin.exe: only Administrators and "
+                             "SYSTEM may change it";
+    const std::string Profile = "ok access.profile C:\\Tovrin\\tovrin.ini: only Administrators "
+                                "and SYSTEM may change it";
+    // What such a volume gives for permissions: none.
+    const auto fat = [](const char *path, const char *name) {
+        fake::File &volume = fake::AddFolder(path);
+        volume.fileSystem = name;
+        volume.fileSystemFlags = 0x6; // names' case and Unicode only
+        volume.nullDacl = true;
+    };
+    struct FileSystemCase {
+        const char *what;
+        std::function<void()> arrange;
+        std::vector<std::string> lines; // every access line, as "LEVEL key value"
+    };
+    const FileSystemCase cases[] = {
+        {"NTFS", [] {}, {Folder, Parent, File, Profile}},
+        {"FAT32: one line, none of the permissions",
+         [fat] {
+             fat("C:\\", "FAT32");
+             fake::AddFile(WatchdogPath, PeHeader(0x14C)).nullDacl = true;
+             fake::AddFile(ProfilePath, DefaultProfile).nullDacl = true;
+             fake::AddFolder("C:\\Tovrin").nullDacl = true;
+         },
+         {Fat32}},
+        {"a FAT card mounted at the install folder, on an NTFS drive",
+         [fat] { fat("C:\\Tovrin", "FAT"); },
+         {"WARNING access.filesystem C:\\Tovrin\\ is FAT, which keeps no permissions: anyone may "
+          "replace the watchdog or its profile, or plant a library beside it, and neither cacls "
+          "nor icacls can prevent it; the write filter keeps such a change only until the next "
+          "restart, unless the watchdog's own commit makes it permanent. Only an NTFS volume "
+          "closes this"}},
+        {"the file system cannot be read: the permissions as they are",
+         [] {
+             fake::Fail("GetVolumeInformationA", 21);
+             fake::AddFolder("C:\\Tovrin").nullDacl = true;
+         },
+         {"note access.filesystem C:\\: its file system cannot be read (error 21); the "
+          "permissions are read as they are",
+          "PROBLEM access.folder C:\\Tovrin: may also be changed by everyone (no DACL); allow "
+          "only Administrators and SYSTEM",
+          "PROBLEM access.parent C:\\Tovrin: may be deleted or renamed, and another folder put in "
+          "its place, by everyone (no DACL); allow only Administrators and SYSTEM to delete in "
+          "C:\\ (see cacls C:\\ and cacls C:\\Tovrin)",
+          File, Profile}},
+        {"the volume cannot be found: said once",
+         [] { fake::Fail("GetVolumePathNameA", 1); },
+         {"note access.filesystem C:\\Tovrin: its file system cannot be read (error 1); the "
+          "permissions are read as they are",
+          Folder, Parent, File, Profile}},
+    };
+    for (const FileSystemCase &c : cases) {
+        Install();
+        c.arrange();
+        Run();
+        std::vector<std::string> lines;
+        for (const ReportLine &line : Findings()) {
+            if (line.key.rfind("access.", 0) == 0) {
+                lines.push_back(line.level + " " + line.key + " " + line.value);
+            }
+        }
+        EXPECT_EQ(c.lines, lines) << c.what << ":\n" << output;
+        EXPECT_TRUE(NothingLeft()) << c.what;
+    }
+}
+
+TEST_F(CheckTest, WhoMaySwapTheFolder)
+{
+    const char Setup[] = "S-1-5-21-7-7-7-1001";
+    struct ParentCase {
+        const char *what;
+        std::function<void(fake::File &root, fake::File &folder)> arrange;
+        const char *level;
+        const char *value; // after "C:\Tovrin: "
+    };
+    const char Only[] = "only Administrators and SYSTEM may delete or rename it in C:\\";
+    const ParentCase cases[] = {
+        {"the root as Windows 7 leaves it", [](fake::File &, fake::File &) {}, "ok", Only},
+        {"the root as XP leaves it: Users create folders and files below",
+         [](fake::File &root, fake::File &) {
+             root.aces = {{"S-1-5-32-544", 0x1F01FF, 0x03},
+                          {"S-1-5-18", 0x1F01FF, 0x03},
+                          {"S-1-3-0", 0x10000000, 0x0B},
+                          {"S-1-5-32-545", 0x1200A9, 0x03},
+                          {"S-1-5-32-545", 0x4, 0x02},
+                          {"S-1-5-32-545", 0x2, 0x0A},
+                          {"S-1-1-0", 0x1200A9}};
+         },
+         "ok", Only},
+        {"Everyone full control on the root, as a converted FAT volume has it",
+         [](fake::File &root, fake::File &) {
+             root.aces.push_back({"S-1-1-0", 0x1F01FF, 0x03});
+         },
+         "PROBLEM",
+         "may be deleted or renamed, and another folder put in its place, by Everyone; allow only "
+         "Administrators and SYSTEM to delete in C:\\ (see cacls C:\\ and cacls C:\\Tovrin)"},
+        {"Users may delete what the root holds",
+         [](fake::File &root, fake::File &) {
+             root.aces.push_back({"S-1-5-32-545", 0x40});
+         },
+         "PROBLEM",
+         "may be deleted or renamed, and another folder put in its place, by BUILTIN\\Users; "
+         "allow only Administrators and SYSTEM to delete in C:\\ (see cacls C:\\ and cacls "
+         "C:\\Tovrin)"},
+        {"each right on the root that swaps it counts",
+         [](fake::File &root, fake::File &) {
+             for (DWORD right : {0x40u, 0x40000u, 0x80000u, 0x40000000u, 0x10000000u}) {
+                 root.aces.push_back({"S-1-5-32-545", right});
+             }
+         },
+         "PROBLEM",
+         "may be deleted or renamed, and another folder put in its place, by BUILTIN\\Users; "
+         "allow only Administrators and SYSTEM to delete in C:\\ (see cacls C:\\ and cacls "
+         "C:\\Tovrin)"},
+        {"writing and creating in the root swap nothing",
+         [](fake::File &root, fake::File &) {
+             root.aces.push_back({"S-1-5-32-545", 0x2 | 0x4 | 0x10 | 0x100 | 0x10000});
+         },
+         "ok", Only},
+        {"the install folder lets Users delete it",
+         [](fake::File &, fake::File &folder) {
+             folder.aces.push_back({"S-1-5-32-545", 0x10000});
+         },
+         "PROBLEM",
+         "may be deleted or renamed, and another folder put in its place, by BUILTIN\\Users; "
+         "allow only Administrators and SYSTEM to delete in C:\\ (see cacls C:\\ and cacls "
+         "C:\\Tovrin)"},
+        {"... but only for what it will hold",
+         [](fake::File &, fake::File &folder) {
+             folder.aces.push_back({"S-1-5-32-545", 0x10000, 0x0B});
+         },
+         "ok", Only},
+        {"named once for the root and the folder",
+         [](fake::File &root, fake::File &folder) {
+             root.aces.push_back({"S-1-5-32-545", 0x40});
+             folder.aces.push_back({"S-1-5-32-545", 0x1F01FF});
+         },
+         "PROBLEM",
+         "may be deleted or renamed, and another folder put in its place, by BUILTIN\\Users; "
+         "allow only Administrators and SYSTEM to delete in C:\\ (see cacls C:\\ and cacls "
+         "C:\\Tovrin)"},
+        {"an account owns the root", [](fake::File &root, fake::File &) { root.owner = Kiosk; },
+         "WARNING",
+         "may be deleted or renamed, and another folder put in its place, by KIOSK\\kiosk "
+         "(owner); allow only Administrators and SYSTEM to delete in C:\\ (see cacls C:\\ and "
+         "cacls C:\\Tovrin)"},
+        {"an account owning the install folder is for access.folder",
+         [](fake::File &, fake::File &folder) { folder.owner = Kiosk; }, "ok", Only},
+        {"on 6.1 the fix is icacls's",
+         [](fake::File &root, fake::File &) {
+             fake::SetVersion(6, 1, 7601, "Service Pack 1");
+             root.aces.push_back({"S-1-1-0", 0x40});
+         },
+         "PROBLEM",
+         "may be deleted or renamed, and another folder put in its place, by Everyone; allow only "
+         "Administrators and SYSTEM to delete in C:\\ (see icacls C:\\ and icacls C:\\Tovrin)"},
+        {"an administrator's account under UAC",
+         [Setup](fake::File &root, fake::File &) {
+             fake::SetVersion(6, 1, 7601, "Service Pack 1");
+             root.aces.push_back({Setup, 0x40});
+         },
+         "WARNING",
+         "may be deleted or renamed, and another folder put in its place, by KIOSK\\setup (an "
+         "administrator); with UAC on, an administrator's unelevated programs hold its account "
+         "too and may change it, planting what the elevated watchdog loads; allow only "
+         "Administrators and SYSTEM to delete in C:\\ (see icacls C:\\ and icacls C:\\Tovrin)"},
+        {"an administrator's account without UAC",
+         [Setup](fake::File &root, fake::File &) {
+             root.aces.push_back({Setup, 0x40});
+         },
+         "ok",
+         "deleted or renamed in C:\\ only by administrators: KIOSK\\setup (an administrator)"},
+        {"no DACL on the root", [](fake::File &root, fake::File &) { root.nullDacl = true; },
+         "PROBLEM",
+         "may be deleted or renamed, and another folder put in its place, by everyone (no DACL); "
+         "allow only Administrators and SYSTEM to delete in C:\\ (see cacls C:\\ and cacls "
+         "C:\\Tovrin)"},
+    };
+    for (const ParentCase &c : cases) {
+        Install();
+        fake::AddAccount(Kiosk, "KIOSK", "kiosk", 1);
+        fake::AddAccount(Setup, "KIOSK", "setup", 1);
+        fake::SetAdministrators({Setup});
+        fake::File &root = fake::AddFolder("C:\\");
+        RootAsWindowsLeavesIt(root);
+        fake::File &folder = fake::AddFolder("C:\\Tovrin");
+        OnlyAdministrators(folder);
+        c.arrange(root, folder);
+        Run();
+        EXPECT_EQ(c.level, Line("access.parent").level) << c.what << ":\n" << output;
+        EXPECT_EQ(std::string("C:\\Tovrin: ") + c.value, Line("access.parent").value) << c.what;
+        EXPECT_TRUE(NothingLeft()) << c.what;
+    }
+}
+
+TEST_F(CheckTest, UnreadableRootOrFolderOfTheParentFinding)
+{
+    fake::AddFolder("C:\\").securityError = 5;
+    Run();
+    EXPECT_EQ("WARNING", Line("access.parent").level);
+    EXPECT_EQ("C:\\: its permissions cannot be read (error 5)", Line("access.parent").value);
+
+    // The install folder's own: said once, by access.folder.
+    Install();
+    fake::AddFolder("C:\\Tovrin").securityError = 5;
+    Run();
+    EXPECT_EQ("WARNING", Line("access.folder").level);
+    EXPECT_EQ("ok", Line("access.parent").level);
+}
+
 TEST_F(CheckTest, FileAndProfileAreEachLookedAt)
 {
     fake::AddAccount(Kiosk, "KIOSK", "kiosk", 1);
@@ -178,6 +531,7 @@ TEST_F(CheckTest, RootFolderIsNamedWithItsBackslash)
     OnlyAdministrators(fake::AddFolder("C:\\"));
     Run("c.exe C:\\tovrin.exe");
     EXPECT_EQ("C:\\: only Administrators and SYSTEM may change it", Line("access.folder").value);
+    EXPECT_FALSE(Has("access.parent")) << "a drive's root is held by no folder";
 }
 
 } // namespace

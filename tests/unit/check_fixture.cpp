@@ -26,6 +26,16 @@ void OnlyAdministrators(fake::File &file)
     file.aces = {{"S-1-5-32-544", 0x1F01FF}, {"S-1-5-18", 0x1F01FF}, {"S-1-5-32-545", 0x1200A9}};
 }
 
+void RootAsWindowsLeavesIt(fake::File &file)
+{
+    file.owner = "S-1-5-18";
+    file.aces = {{"S-1-5-32-544", 0x1F01FF, 0x03},
+                 {"S-1-5-18", 0x1F01FF, 0x03},
+                 {"S-1-5-32-545", 0x1200A9, 0x03},
+                 {"S-1-5-11", 0x4},
+                 {"S-1-5-11", 0x1301BF, 0x0B}};
+}
+
 void CheckTest::SetUp()
 {
     Install();
@@ -41,6 +51,7 @@ void CheckTest::Install(const char *profile, bool running)
     fake::Reset();
     TotalRamDataSize = 0;
     fake::SetModulePath("C:\\Tovrin\\tovrin-check.exe");
+    RootAsWindowsLeavesIt(fake::AddFolder("C:\\"));
     OnlyAdministrators(fake::AddFolder("C:\\Tovrin"));
     OnlyAdministrators(fake::AddFile(WatchdogPath, PeHeader(0x14C)));
     OnlyAdministrators(fake::AddFile("C:\\Tovrin\\tovrin-check.exe", PeHeader(0x14C)));
@@ -84,8 +95,10 @@ std::vector<ReportLine> CheckTest::Findings() const
         }
         ReportLine line;
         line.level = text.substr(0, text.find(' '));
-        line.key = text.substr(8, text.find(' ', 8) - 8);
-        line.value = text.substr(24);
+        // A key too long for its column is followed by one blank.
+        size_t keyEnd = text.find(' ', 8);
+        line.key = text.substr(8, keyEnd - 8);
+        line.value = text.substr(keyEnd < 24 ? 24 : keyEnd + 1);
         lines.push_back(line);
     }
     return lines;

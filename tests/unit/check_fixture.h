@@ -17,9 +17,9 @@ struct ReportLine {
 // A machine on which the watchdog is installed as the guide says: C:\Tovrin
 // with tovrin.exe (x86), tovrin-check.exe and tovrin.ini (limit=128), only
 // Administrators and SYSTEM may change anything there, the write filter's
-// library in the system folder, one protected RAM volume C: holding 12 MiB,
-// the watchdog running as process 1234 and started by a Run value under HKLM,
-// on XP Embedded SP3.
+// library in the system folder, one protected RAM volume C: holding 12 MiB
+// (NTFS, its root as Windows leaves it), the watchdog running as process 1234
+// and started by a Run value under HKLM, on XP Embedded SP3.
 extern const char DefaultProfile[];
 
 class CheckTest : public ::testing::Test
@@ -58,3 +58,7 @@ std::string PeHeader(unsigned machine);
 // The permissions the guide's commands leave: Administrators and SYSTEM
 // full control, Users read and execute.
 void OnlyAdministrators(fake::File &file);
+// A drive's root as Windows 7 leaves it: Administrators and SYSTEM full
+// control, Users read and execute, Authenticated Users "create folders" there
+// and modify in what they create below it.
+void RootAsWindowsLeavesIt(fake::File &file);

@@ -5,6 +5,7 @@
 
 #include "check/library.h"
 #include "watchdog/config.h"
+#include "watchdog/warning.h"
 #include "tests/unit/check_fixture.h"
 
 namespace
@@ -489,16 +490,32 @@ TEST(CheckLibrary, LooksUpExactlyTheWatchdogsImports)
 
 // ---- the volumes and the total ----
 
-TEST_F(CheckTest, ListRequestDeniedSaysToElevate)
+TEST_F(CheckTest, ListRequestDeniedSaysWhatRightsAreMissing)
 {
-    fake::Fail("EwfMgrGetProtectedVolumeList", 5);
-    EXPECT_EQ(EXIT_NOT_READY, Run());
-    EXPECT_EQ((Texts{"PROBLEM volumes", "note persist"}), NotOk());
-    EXPECT_EQ("access denied: run the check elevated; the watchdog must be started elevated too, "
-              "or it measures 0",
-              Line("volumes").value);
-    EXPECT_FALSE(Has("total"));
-    EXPECT_TRUE(NothingLeft());
+    // XP-era systems have no elevation: the account is what counts there.
+    const std::pair<DWORD, const char *> cases[] = {
+        {5,
+         "access denied: run the check from an administrator account; the watchdog must run from "
+         "one too, or it measures 0"},
+        {6, "access denied: run the check elevated; the watchdog must be started elevated too, or "
+            "it measures 0"},
+    };
+    for (const auto &c : cases) {
+        Install();
+        fake::SetVersion(c.first, 1, 7601, "");
+        fake::Fail("EwfMgrGetProtectedVolumeList", 5);
+        EXPECT_EQ(EXIT_NOT_READY, Run());
+        // Not read, the volumes leave the next restart unknown; on 6.x the
+        // fixture's Run value is filtered by User Account Control.
+        Texts notOk = {"PROBLEM volumes", "note persist"};
+        if (c.first >= 6) {
+            notOk.insert(notOk.begin() + 1, "PROBLEM start");
+        }
+        EXPECT_EQ(notOk, NotOk());
+        EXPECT_EQ(c.second, Line("volumes").value);
+        EXPECT_FALSE(Has("total"));
+        EXPECT_TRUE(NothingLeft());
+    }
 }
 
 TEST_F(CheckTest, ListRequestFailingOtherwiseNamesTheCall)
@@ -545,6 +562,47 @@ TEST_F(CheckTest, EachVolumeWithTheWriteFiltersWords)
     EXPECT_EQ("18.5 MiB, below the limit of 128 MiB", Line("total").value);
     EXPECT_FALSE(Has("volumes.zero"));
     EXPECT_TRUE(NothingLeft());
+}
+
+// A library without the query is the run-time binding's case (Windows only):
+// it answers FALSE, as a failing query does here.
+TEST_F(CheckTest, HormIsAProblemWhereTheLibrarySaysItIsActive)
+{
+    const std::string horm = "PROBLEM horm D: hibernate once, resume many is active: the "
+                             "watchdog's write-back would leave the disk different from what the "
+                             "next resume expects; do not use it on HORM images";
+    struct Case {
+        const char *what;
+        const char *query; // the library's name for it
+        DWORD failure;     // of the query, when not 0
+        Texts notOk;
+    };
+    const Case cases[] = {
+        {"active on D:", "EwfMgrIsHORMActivated", 0, {horm}},
+        {"XP Embedded's spelling", "EwfMgrIsHormActivated", 0, {horm}},
+        {"the query failing", "EwfMgrIsHORMActivated", 1, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Install();
+        std::vector<std::string> exports = fake::EwfExports();
+        exports.push_back(c.query);
+        fake::AddLibrary(SystemLibrary, exports);
+        sim::AddVolume("\\Device\\HarddiskVolume2", 'D', 0).horm = true;
+        sim::AddVolume("\\Device\\HarddiskVolume3", 'E', MiB);
+        if (c.failure != 0) {
+            fake::Fail("EwfMgrIsHORMActivated", c.failure);
+        }
+        Run();
+        Texts notOk;
+        for (const ReportLine &line : Findings()) {
+            if (line.level != "ok") {
+                notOk.push_back(line.level + " " + line.key + " " + line.value);
+            }
+        }
+        EXPECT_EQ(c.notOk, notOk) << output;
+        EXPECT_TRUE(NothingLeft());
+    }
 }
 
 TEST_F(CheckTest, EveryRamOverlayAtZeroPointsAtTheHotfix)
@@ -657,10 +715,10 @@ TEST_F(CheckTest, MessageBoxDefaultReply)
 {
     const char *key = "System\\CurrentControlSet\\Control\\Error Message Instrument";
     const ReplyCase cases[] = {
-        {{}, "ok", "message boxes are shown to the user"},
+        {{}, "ok", "Message Box Default Reply is off (EnableDefaultReply is not 1)"},
         {{{"EnableDefaultReply", 0}, {"EnableLogging", 1}},
          "ok",
-         "message boxes are shown to the user"},
+         "Message Box Default Reply is off (EnableDefaultReply is not 1)"},
         {{{"EnableDefaultReply", 1}},
          "WARNING",
          "Message Box Default Reply is on (EnableDefaultReply=1): the user will never see the "
@@ -679,6 +737,67 @@ TEST_F(CheckTest, MessageBoxDefaultReply)
         EXPECT_EQ(c.level, Line("warning").level) << c.value;
         EXPECT_EQ(c.value, Line("warning").value);
         EXPECT_TRUE(NothingLeft()) << "the key is opened to read, and closed";
+    }
+}
+
+TEST_F(CheckTest, DialogFilterList)
+{
+    const std::string list = "C:\\ProgramData\\Microsoft\\DialogFilter\\ConfigurationList.xml";
+    auto utf16 = [](const std::string &text) {
+        std::string wide = "\xFF\xFE";
+        for (char c : text) {
+            wide += c;
+            wide += '\0';
+        }
+        return wide;
+    };
+    const std::string other = "<Window><Title>Update</Title><Process>app.exe</Process></Window>";
+    struct Case {
+        const char *what;
+        DWORD major;
+        std::function<void()> arrange;
+        std::string line; // "LEVEL value", empty for none
+    };
+    const Case cases[] = {
+        {"none on 6.1", 6, [] {}, ""},
+        {"XP has none", 5, [&] { fake::AddFile(list, "<Title>" WARNING_CAPTION "</Title>"); }, ""},
+        {"the caption", 6,
+         [&] { fake::AddFile(list, other + "<Title>" WARNING_CAPTION "</Title>"); },
+         "PROBLEM " + list +
+             " names the warning's caption: the Dialog Filter would close the warning before "
+             "anyone sees it; remove that entry"},
+        {"the process, in UTF-16", 6,
+         [&] { fake::AddFile(list, utf16(other + "<Process>TOVRIN.EXE</Process>")); },
+         "PROBLEM " + list +
+             " names tovrin.exe: the Dialog Filter would close the warning before anyone sees "
+             "it; remove that entry"},
+        {"other windows", 6, [&] { fake::AddFile(list, utf16(other)); },
+         "ok " + list + " names neither the warning's caption nor tovrin.exe"},
+        {"unreadable", 6, [&] { fake::AddFile(list, other).openError = 5; },
+         "note " + list +
+             ": the Dialog Filter's list cannot be read (error 5); make sure it names neither "
+             "\"" WARNING_CAPTION "\" nor tovrin.exe"},
+        {"larger than any list", 6, [&] { fake::AddFile(list, std::string((1u << 20) + 1, ' ')); },
+         "note " + list +
+             ": the Dialog Filter's list cannot be read (error 223); make sure it names neither "
+             "\"" WARNING_CAPTION "\" nor tovrin.exe"},
+        {"no ProgramData", 6, [] { fake::SetEnvironment("ProgramData", ""); },
+         "note the Dialog Filter's list cannot be looked for: ProgramData is not set"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Install();
+        fake::SetVersion(c.major, 1, 7601, "");
+        c.arrange();
+        Run();
+        std::string line;
+        for (const ReportLine &found : Findings()) {
+            if (found.key == "warning.filter") {
+                line = found.level + " " + found.value;
+            }
+        }
+        EXPECT_EQ(c.line, line);
+        EXPECT_TRUE(NothingLeft());
     }
 }
 

@@ -53,17 +53,20 @@ TEST_F(WatchTest, LineEveryTwoSecondsThenSummary)
     std::vector<std::string> expected = {
         "watching all protected RAM overlays every 2 s; limit 128 MiB from "
         "C:\\Tovrin\\tovrin.ini; Ctrl+C ends",
-        "10:00:00  total 12.0 MiB  change +0.0 MiB  growth -  limit 128 MiB",
-        "10:00:02  total 13.0 MiB  change +1.0 MiB  growth 1800.0 MiB/h  limit 128 MiB",
-        "10:00:04  total 14.0 MiB  change +2.0 MiB  growth 1800.0 MiB/h  limit 128 MiB",
-        "10:00:06  total 15.0 MiB  change +3.0 MiB  growth 1800.0 MiB/h  limit 128 MiB",
+        "10:00:00  total 12.0 MiB  change +0.0 MiB  growth -  limit 128 MiB  room 585.9 MiB",
+        "10:00:02  total 13.0 MiB  change +1.0 MiB  growth 1800.0 MiB/h  limit 128 MiB  room "
+        "585.9 MiB",
+        "10:00:04  total 14.0 MiB  change +2.0 MiB  growth 1800.0 MiB/h  limit 128 MiB  room "
+        "585.9 MiB",
+        "10:00:06  total 15.0 MiB  change +3.0 MiB  growth 1800.0 MiB/h  limit 128 MiB  room "
+        "585.9 MiB",
     };
     std::vector<std::string> lines = OutputLines();
     ASSERT_GE(lines.size(), expected.size() + 1) << output;
     EXPECT_EQ(expected, std::vector<std::string>(lines.begin(), lines.begin() + 5));
     // Stopped within the wait after the fourth line: 6 s and a step or two.
-    EXPECT_EQ("summary: 6 s, peak 15.0 MiB, mean growth 1800.0 MiB/h, 0.1 h left until the "
-              "limit of 128 MiB at that rate",
+    EXPECT_EQ("summary: 6 s, peak 15.0 MiB, mean growth 1800.0 MiB/h, the limit of 128 MiB comes "
+              "first at that rate, in 3 min; the end of the room in 19 min",
               lines.back());
     EXPECT_EQ(6u, lines.size());
     EXPECT_EQ(std::vector<std::string>{}, StateChangingCalls());
@@ -73,7 +76,8 @@ TEST_F(WatchTest, LineEveryTwoSecondsThenSummary)
 TEST_F(WatchTest, ClosingTheConsoleGivesTheSummaryToo)
 {
     EXPECT_EQ(EXIT_READY, Watch(0, 2, CTRL_CLOSE_EVENT));
-    EXPECT_EQ("summary: 2 s, peak 12.0 MiB, mean growth 0.0 MiB/h, not growing",
+    EXPECT_EQ("summary: 2 s, peak 12.0 MiB, mean growth 0.0 MiB/h, not growing: at this rate "
+              "neither the limit nor the end of the room is reached",
               OutputLines().back());
 }
 
@@ -81,9 +85,69 @@ TEST_F(WatchTest, ShrinkingOverlayAndPeak)
 {
     EXPECT_EQ(EXIT_READY, Watch(-4 * MiB, 3));
     std::vector<std::string> lines = OutputLines();
-    EXPECT_EQ("10:00:04  total 4.0 MiB  change -8.0 MiB  growth -7200.0 MiB/h  limit 128 MiB",
+    EXPECT_EQ("10:00:04  total 4.0 MiB  change -8.0 MiB  growth -7200.0 MiB/h  limit 128 MiB  room "
+              "585.9 MiB",
               lines[3]);
-    EXPECT_EQ("summary: 4 s, peak 12.0 MiB, mean growth -7200.0 MiB/h, not growing", lines.back());
+    EXPECT_EQ("summary: 4 s, peak 12.0 MiB, mean growth -7200.0 MiB/h, not growing: at this rate "
+              "neither the limit nor the end of the room is reached",
+              lines.back());
+}
+
+struct SummaryCase {
+    const char *what;
+    const char *limit;
+    std::function<void()> arrange;
+    LONGLONG perPoll;
+    const char *summary; // after the growth
+};
+
+TEST_F(WatchTest, SummarySaysWhatComesFirstAndWhen)
+{
+    // C: grows from 12 MiB by perPoll every 2 s and is at 15 MiB after 4
+    // lines when it grows by 1 MiB: 1800 MiB/h, 30 MiB a minute. The room is
+    // 585.94 MiB (free PTEs), 19.5 minutes at that rate.
+    const SummaryCase cases[] = {
+        {"limit first", "128", [] {}, MiB,
+         "the limit of 128 MiB comes first at that rate, in 3 min; the end of the room in 19 min"},
+        {"2 minutes short of the limit", "75", [] {}, MiB,
+         "the limit of 75 MiB comes first at that rate, in 2 min; the end of the room in 19 min"},
+        {"less than a minute", "16", [] {}, MiB,
+         "the limit of 16 MiB comes first at that rate, in less than a minute; the end of the "
+         "room in 19 min"},
+        {"room first", "1024", [] {}, MiB,
+         "the end of the room comes first at that rate, in 19 min, before the limit of 1024 MiB "
+         "in 33 min: lower the limit"},
+        {"room first, hours away", "8192", [] {}, MiB / 64,
+         "the end of the room comes first at that rate, in 20 h 50 min, before the limit of 8192 "
+         "MiB in 290 h 50 min: lower the limit"},
+        {"room unknown", "128", [] { fake::Fail("GlobalMemoryStatusEx", 8); }, MiB,
+         "the limit of 128 MiB in 3 min at that rate; the room is not known"},
+        {"no growth", "128", [] {}, 0,
+         "not growing: at this rate neither the limit nor the end of the room is reached"},
+    };
+    for (const SummaryCase &c : cases) {
+        std::string profile = std::string("[TOVRIN]\nlimit=") + c.limit + "\n";
+        Install(profile.c_str());
+        c.arrange();
+        EXPECT_EQ(EXIT_READY, Watch(c.perPoll, 4)) << c.what;
+        std::vector<std::string> lines = OutputLines();
+        ASSERT_EQ(6u, lines.size()) << c.what << ":\n" << output;
+        const char *growth = c.perPoll == 0     ? "peak 12.0 MiB, mean growth 0.0 MiB/h"
+                             : c.perPoll == MiB ? "peak 15.0 MiB, mean growth 1800.0 MiB/h"
+                                                : "peak 12.0 MiB, mean growth 28.1 MiB/h";
+        EXPECT_EQ(std::string("summary: 6 s, ") + growth + ", " + c.summary, lines.back())
+            << c.what;
+        EXPECT_TRUE(NothingLeft()) << c.what;
+    }
+}
+
+TEST_F(WatchTest, RoomUnknownOnEveryLine)
+{
+    fake::Fail("GlobalMemoryStatusEx", 8);
+    EXPECT_EQ(EXIT_READY, Watch(MiB, 2));
+    EXPECT_EQ("10:00:02  total 13.0 MiB  change +1.0 MiB  growth 1800.0 MiB/h  limit 128 MiB  room "
+              "unknown",
+              OutputLines()[2]);
 }
 
 TEST_F(WatchTest, LimitAlreadyReached)
@@ -105,17 +169,17 @@ TEST_F(WatchTest, TickCountWrapsWithoutHarm)
 {
     fake::SetTickBase(0xFFFFF000u);
     EXPECT_EQ(EXIT_READY, Watch(MiB, 4));
-    EXPECT_EQ("summary: 6 s, peak 15.0 MiB, mean growth 1800.0 MiB/h, 0.1 h left until the "
-              "limit of 128 MiB at that rate",
+    EXPECT_EQ("summary: 6 s, peak 15.0 MiB, mean growth 1800.0 MiB/h, the limit of 128 MiB comes "
+              "first at that rate, in 3 min; the end of the room in 19 min",
               OutputLines().back());
 }
 
 TEST_F(WatchTest, SlowGrowthGivesHoursLeft)
 {
-    // 4 KiB every 2 s: 7.03 MiB/h, and 115.96 MiB to go.
+    // 4 KiB every 2 s: 7.03 MiB/h, and 115.96 MiB to go; 585.94 MiB of room.
     EXPECT_EQ(EXIT_READY, Watch(4096, 11));
-    EXPECT_EQ("summary: 20 s, peak 12.0 MiB, mean growth 7.0 MiB/h, 16.5 h left until the limit "
-              "of 128 MiB at that rate",
+    EXPECT_EQ("summary: 20 s, peak 12.0 MiB, mean growth 7.0 MiB/h, the limit of 128 MiB comes "
+              "first at that rate, in 16 h 29 min; the end of the room in 83 h 20 min",
               OutputLines().back());
 }
 
@@ -125,7 +189,8 @@ TEST_F(WatchTest, MeasurementFailingLaterIsShownAndWatchingGoesOn)
     EXPECT_EQ(EXIT_READY, Watch(MiB, 3));
     std::vector<std::string> lines = OutputLines();
     EXPECT_EQ("10:00:02  measurement failed (error 21)", lines[2]);
-    EXPECT_EQ("10:00:04  total 14.0 MiB  change +2.0 MiB  growth 1800.0 MiB/h  limit 128 MiB",
+    EXPECT_EQ("10:00:04  total 14.0 MiB  change +2.0 MiB  growth 1800.0 MiB/h  limit 128 MiB  room "
+              "585.9 MiB",
               lines[3]);
     EXPECT_TRUE(NothingLeft());
 }

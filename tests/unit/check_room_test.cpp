@@ -1,0 +1,179 @@
+// The room finding: physical memory and free system PTEs against what the
+// limit lets the overlays grow by, on the fake machine's figures.
+#include "tests/unit/check_fixture.h"
+
+namespace
+{
+
+struct RoomCase {
+    const char *what;
+    const char *limit;
+    std::function<void()> arrange;
+    const char *level;
+    const char *value;
+    bool asksPtes;
+};
+
+const unsigned long long MiBs = 1048576;
+
+void Memory(unsigned long long totalMiB, unsigned long long availableMiB)
+{
+    fake::SetMemory(totalMiB * MiBs, availableMiB * MiBs);
+}
+
+// Beside C: with 12 MiB: an empty one, one with 20 MiB, one switched off.
+void MixedVolumes()
+{
+    sim::AddVolume("\\Device\\HarddiskVolume2", 'D', 0);
+    sim::AddVolume("\\Device\\HarddiskVolume3", 'E', 20 * MiB);
+    sim::AddVolume("\\Device\\HarddiskVolume4", 'F', 0).state = EWF_DISABLED;
+}
+
+// The machine's defaults: 2048 MiB, 1536 available, 150000 free PTEs
+// (585.9375 MiB, so the PTEs bound the room); C: holds 12 MiB. The highest
+// sound limit there is 12 + 3/4 x 585.9375 = 451.45 MiB.
+#define PTE_ROOM                                                                                   \
+    "room 585.9 MiB (available memory 1536.0 of 2048.0 MiB; free system PTEs 150000, 585.9 MiB)"
+#define MEMORY_ROOM(ptes) "room 1536.0 MiB (available memory 1536.0 of 2048.0 MiB; " ptes ")"
+
+TEST_F(CheckTest, RoomAgainstTheLimit)
+{
+    const RoomCase cases[] = {
+        {"free PTEs leave less room than memory", "128", [] {}, "ok",
+         PTE_ROOM ", the limit needs 116.0 MiB", true},
+        {"plenty of room", "128", [] { fake::SetFreeSystemPtes(1000000); }, "ok",
+         MEMORY_ROOM("free system PTEs 1000000, 3906.3 MiB") ", the limit needs 116.0 MiB", true},
+        {"needs more than the room", "1024", [] {}, "PROBLEM",
+         PTE_ROOM ", the limit needs 1012.0 MiB; the machine runs out about 426.1 MiB before the "
+                  "limit: lower the limit to at most 451 MiB",
+         true},
+        {"needs just more than the room", "598", [] {}, "PROBLEM",
+         PTE_ROOM ", the limit needs 586.0 MiB; the machine runs out about 0.1 MiB before the "
+                  "limit: lower the limit to at most 451 MiB",
+         true},
+        {"needs all the room", "597", [] {}, "WARNING",
+         PTE_ROOM ", the limit needs 585.0 MiB; less than a quarter of the room would be left: "
+                  "lower the limit to at most 451 MiB",
+         true},
+        {"within a quarter of the room", "452", [] {}, "WARNING",
+         PTE_ROOM ", the limit needs 440.0 MiB; less than a quarter of the room would be left: "
+                  "lower the limit to at most 451 MiB",
+         true},
+        {"at the highest sound limit", "451", [] {}, "ok", PTE_ROOM ", the limit needs 439.0 MiB",
+         true},
+        {"limit as large as memory", "2048",
+         [] {
+             Memory(2048, 2048);
+             fake::SetFreeSystemPtes(0);
+         },
+         "WARNING",
+         "room 2048.0 MiB (available memory 2048.0 of 2048.0 MiB; free system PTEs unknown), the "
+         "limit needs 2036.0 MiB; less than a quarter of the room would be left: lower the limit "
+         "to at most 1548 MiB",
+         true},
+        {"limit above physical memory", "2049",
+         [] {
+             Memory(2048, 2048);
+             fake::SetFreeSystemPtes(0);
+         },
+         "PROBLEM",
+         "room 2048.0 MiB (available memory 2048.0 of 2048.0 MiB; free system PTEs unknown), the "
+         "limit needs 2037.0 MiB; the limit is more than the machine's physical memory: lower the "
+         "limit to at most 1548 MiB",
+         true},
+        // The watchdog's total counts a disk overlay's map size: never a
+        // highest limit above physical memory, however large it is.
+        {"limit above memory, a large disk map counted", "4096",
+         [] { sim::AddVolume("\\Device\\HarddiskVolume2", 'D', 5000 * MiB).type = EWF_DISK; },
+         "PROBLEM",
+         PTE_ROOM ", the limit needs 0.0 MiB; the limit is more than the machine's physical "
+                  "memory: lower the limit to at most 2048 MiB",
+         true},
+        {"free PTE count 0 is unknown", "128", [] { fake::SetFreeSystemPtes(0); }, "ok",
+         MEMORY_ROOM("free system PTEs unknown") ", the limit needs 116.0 MiB", true},
+        {"NTDLL without the call", "128", [] { fake::SetFreeSystemPtes(150000, false); }, "ok",
+         MEMORY_ROOM("free system PTEs unknown") ", the limit needs 116.0 MiB", false},
+        {"the call failing", "128", [] { fake::Fail("NtQuerySystemInformation", 0xC0000001); },
+         "ok", MEMORY_ROOM("free system PTEs unknown") ", the limit needs 116.0 MiB", true},
+        {"64-bit Windows", "128",
+         [] {
+             fake::SetOwnMachine(0x8664);
+             fake::AddFile(WatchdogPath, PeHeader(0x8664));
+         },
+         "ok",
+         MEMORY_ROOM("system PTEs are no bound on 64-bit Windows") ", the limit needs 116.0 MiB",
+         false},
+        {"the x86 check on 64-bit Windows", "128",
+         [] {
+             fake::SetWow64(true, true);
+             fake::AddLibrary("C:\\WINDOWS\\SysWOW64\\EWFAPI.dll", fake::EwfExports());
+         },
+         "ok",
+         MEMORY_ROOM("system PTEs are no bound on 64-bit Windows") ", the limit needs 116.0 MiB",
+         false},
+        {"memory that cannot be read", "128", [] { fake::Fail("GlobalMemoryStatusEx", 8); }, "note",
+         "available memory cannot be read (GlobalMemoryStatusEx error 8): the overlay's room is "
+         "not known",
+         false},
+        {"mixed volumes", "128", MixedVolumes, "ok", PTE_ROOM ", the limit needs 96.0 MiB", true},
+        {"mixed volumes, too high a limit", "1024", MixedVolumes, "PROBLEM",
+         PTE_ROOM ", the limit needs 992.0 MiB; the machine runs out about 406.1 MiB before the "
+                  "limit: lower the limit to at most 471 MiB",
+         true},
+        {"limit 0", "0", [] {}, "ok", PTE_ROOM ", the limit needs 0.0 MiB", true},
+        {"total above the limit", "10", [] {}, "ok", PTE_ROOM ", the limit needs 0.0 MiB", true},
+        {"no memory available", "128", [] { Memory(2048, 0); }, "PROBLEM",
+         "room 0.0 MiB (available memory 0.0 of 2048.0 MiB; free system PTEs 150000, 585.9 MiB), "
+         "the limit needs 116.0 MiB; the machine runs out about 116.0 MiB before the limit: lower "
+         "the limit to at most 12 MiB",
+         true},
+        {"nothing to spare at all", "128",
+         [] {
+             sim::ResetWorld();
+             sim::AddVolume("\\Device\\HarddiskVolume1", 'C', 0);
+             Memory(2048, 1);
+         },
+         "PROBLEM",
+         "room 1.0 MiB (available memory 1.0 of 2048.0 MiB; free system PTEs 150000, 585.9 MiB), "
+         "the limit needs 128.0 MiB; the machine runs out about 127.0 MiB before the limit: no "
+         "room to spare for the overlay; add memory",
+         true},
+    };
+    for (const RoomCase &c : cases) {
+        std::string profile = std::string("[TOVRIN]\nlimit=") + c.limit + "\n";
+        Install(profile.c_str());
+        c.arrange();
+        Run();
+        ReportLine line = Line("room");
+        EXPECT_EQ(c.level, line.level) << c.what;
+        EXPECT_EQ(c.value, line.value) << c.what;
+        std::vector<ReportLine> lines = Findings();
+        size_t at = 0;
+        while (at < lines.size() && lines[at].key != "room") {
+            ++at;
+        }
+        EXPECT_TRUE(at > 0 && at < lines.size() && lines[at - 1].key == "total")
+            << c.what << ": right after the total";
+        // Class 2 only: the boot time (class 3) is persist's.
+        bool asked = false;
+        for (const std::string &call : fake::CallTexts({"NtQuerySystemInformation"})) {
+            asked = asked || call.rfind("NtQuerySystemInformation(2,", 0) == 0;
+        }
+        EXPECT_EQ(c.asksPtes, asked) << c.what;
+        EXPECT_TRUE(NothingLeft()) << c.what;
+    }
+}
+
+TEST_F(CheckTest, NoRoomLineWithoutATotal)
+{
+    sim::ResetWorld();
+    Run();
+    EXPECT_FALSE(Has("room")) << "no protected volume, no overlay to make room for";
+
+    Install();
+    fake::Fail("EwfMgrGetProtectedVolumeList", 5);
+    Run();
+    EXPECT_FALSE(Has("room")) << "no total to start from";
+}
+
+} // namespace
