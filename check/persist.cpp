@@ -53,14 +53,14 @@ static const VolumeFacts *VolumeOf(char drive)
     return nullptr;
 }
 
-struct Tally {
+struct Weighing {
     ULONGLONG boot;
     DWORD lost;
     DWORD kept; // a bit a volume, by its index: written since boot and committed
 };
 
 // One file, folder or key, written at `written` (0: read its times here).
-static void Weigh(Tally *tally, const char *where, char drive, ULONGLONG written)
+static void Weigh(Weighing *tally, const char *where, char drive, ULONGLONG written)
 {
     const VolumeFacts *volume = VolumeOf(drive);
     if (volume == nullptr || !volume->enabled) {
@@ -101,7 +101,7 @@ void ReportPersist(const Target *target)
         Say(LevelNote, "persist", Unknown, "the write filter's volumes were not read");
         return;
     }
-    Tally tally;
+    Weighing tally;
     tally.lost = tally.kept = 0;
     DWORD error = 0;
     if (!BootTime(&tally.boot, &error)) {
