@@ -1,7 +1,9 @@
 // How the watchdog will start at the next log-on, and what the next restart
 // keeps: one table a finding, against the fake machine's registry, task
 // files and write filter.
+#include <fstream>
 #include <functional>
+#include <iterator>
 
 #include "check/startfiles.h"
 #include "tests/unit/check_fixture.h"
@@ -545,4 +547,23 @@ TEST_F(CheckTest, PersistFindings)
         EXPECT_EQ(c.lines, lines) << c.what << ":\n" << output;
         EXPECT_TRUE(NothingLeft()) << c.what;
     }
+}
+
+// The kit's own task file, as the kit packs it (UTF-16LE with its mark, CRLF)
+// and as Task Scheduler keeps it once registered: a start with nothing wrong.
+TEST_F(CheckTest, ShippedTaskIsAGoodStart)
+{
+    std::ifstream source(TOVRIN_SOURCE_DIR "/windows/tovrin-task.xml", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(source)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(text.empty());
+    std::string crlf;
+    for (char c : text) {
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    SevenWithTask(Utf16(crlf));
+    EXPECT_EQ(EXIT_READY, Run()) << output;
+    EXPECT_EQ("task \\Tovrin: C:\\Tovrin\\tovrin.exe, at log-on, elevated, in the user's session, "
+              "never stopped by Task Scheduler",
+              Line("start").value);
+    EXPECT_EQ(Texts{}, NotOk()) << output;
 }
