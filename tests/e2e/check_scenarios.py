@@ -492,8 +492,14 @@ def healthy(arch):
             ours = sorted(set(running) - set(others))
             check(len(ours) == 1, f"Wine lists tovrin.exe as {running}, before the start {others}")
             print(f"Wine's process ids of tovrin.exe: {running}; the one started here: {ours[0]}")
-        # Started as the guide says: the task, elevated, at every log-on.
-        write_task(arch, inst.win("Tovrin", "tovrin.exe"))
+        # Started as the guide says: the kit's own task file, its command
+        # changed to this folder as the guide says for another folder.
+        shipped = (wine.kit(arch).parent / "tovrin-task.xml").read_bytes()
+        check(shipped[:2] == b"\xff\xfe", "the kit's task file is not UTF-16 with its mark")
+        xml = shipped[2:].decode("utf-16-le").replace("C:\\Tovrin\\tovrin.exe",
+                                                       inst.win("Tovrin", "tovrin.exe"))
+        task_file(arch).write_bytes(b"\xff\xfe" + xml.encode("utf-16-le"))
+        os.utime(task_file(arch), (BEFORE_BOOT, BEFORE_BOOT))
         before = snapshot(inst.folder)
         report = inst.report()
         check_changes_nothing(inst, before, journals=("check.log", "watchdog.log"))
