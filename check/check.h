@@ -61,6 +61,10 @@ void ReadTargetLimit(Target *target, char *raw);
 // to it. FALSE, with problems reported, when there is none to read from.
 BOOL ReportLibrary(const Target *target, BOOL quiet);
 void UnloadLibrary();
+// The system folder a program of `machine` sees, by its name (`named`) and by
+// a path this check reads it through (`readable`: Sysnative for the 64-bit
+// one from a 32-bit check).
+void SystemFolder(WORD machine, char *named, char *readable);
 
 // TRUE when a protected volume is off with protection set to return at the
 // next boot, as the watchdog's write-back leaves it.
@@ -90,6 +94,35 @@ void ReportRunning(const Target *target, BOOL written);
 extern const BYTE SidAdministrators[16];
 // Whether a SID is the one given in binary form.
 BOOL SidIs(const void *sid, const void *known);
+// How many processes ReportRunning found with the watchdog's file name.
+extern DWORD RunningCopies;
+
+// Each protected volume as ReportVolumes read it, for what survives the next
+// restart; `VolumesRead` FALSE when the write filter could not be asked.
+struct VolumeFacts {
+    char letter;
+    BOOL enabled; // its overlay is on now
+    BOOL commit;  // the pending boot command is commit
+};
+extern VolumeFacts Volumes[26];
+extern DWORD VolumeCount;
+extern BOOL VolumesRead;
+
+// Where each start found is kept, for what survives the next restart: a
+// file, or a registry key whose hive lives on the system volume.
+#define MAX_STARTS 16
+struct StartPlace {
+    char where[MAX_PATH];
+    char drive;        // the volume it lives on, 0 when unknown
+    ULONGLONG written; // the later of its creation and last write, FILETIME
+};
+extern StartPlace Starts[MAX_STARTS];
+extern DWORD StartCount;
+
+// How the watchdog will start at the next log-on, then what the next restart
+// keeps of it.
+void ReportStart(const Target *target);
+void ReportPersist(const Target *target);
 
 // The live view of the overlays; the exit code.
 int Watch(Target *target);

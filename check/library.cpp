@@ -77,7 +77,7 @@ static void ReportCalls(const char *path, const char *shown, BOOL quiet)
 // program would see (`named`) and by a path this check reads it through
 // (`readable`): a 32-bit process on 64-bit Windows is shown SysWOW64 under
 // the name system32, and reaches the real one only as Sysnative.
-static void SystemFolder(WORD machine, char *named, char *readable)
+void SystemFolder(WORD machine, char *named, char *readable)
 {
     UINT length = GetSystemDirectoryA(named, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {

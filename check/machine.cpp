@@ -106,6 +106,8 @@ void ReportWarningVisibility(const Target *target)
     }
 }
 
+DWORD RunningCopies = 0;
+
 // The watchdogs looked at one by one; more are only counted.
 #define PROCESSES_SEEN 16
 #define NO_CONSOLE_SESSION 0xFFFFFFFFu
@@ -247,6 +249,7 @@ static void ReportProcessSession(DWORD id, DWORD console)
 
 void ReportRunning(const Target *target, BOOL written)
 {
+    RunningCopies = 0;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) {
         Say(LevelWarning, "running", "the process list cannot be read (error %u)", GetLastError());
@@ -270,6 +273,7 @@ void ReportRunning(const Target *target, BOOL written)
         }
     }
     CloseHandle(snapshot);
+    RunningCopies = found;
     if (found == 0) {
         Say(LevelWarning, "running",
             "%s is not running: log on again, or start it as it starts at log-on", target->name);

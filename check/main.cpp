@@ -12,6 +12,7 @@ static BOOL IsOption(const char *argument)
 static int Report(Target *target)
 {
     ReportSystem();
+    VolumesRead = FALSE;
     if (!ReportWatchdogFile(target)) {
         return Verdict();
     }
@@ -24,6 +25,8 @@ static int Report(Target *target)
     ReportAccess(target);
     ReportWarningVisibility(target);
     ReportRunning(target, written);
+    ReportStart(target);
+    ReportPersist(target);
     return Verdict();
 }
 

@@ -9,6 +9,9 @@
 #include "watchdog/config.h"
 
 LONGLONG TotalRamDataSize = 0;
+VolumeFacts Volumes[26];
+DWORD VolumeCount = 0;
+BOOL VolumesRead = FALSE;
 
 static const char StopsHere[] = "%w %s failed (error %u): the watchdog's measurement stops here";
 
@@ -66,6 +69,9 @@ static void ReportVolume(LPCWSTR name, Tally *tally)
     EWF_CMD command = config->BootCommand.Command;
     LONGLONG data = config->RamOverlay.RamDataSize;
     LocalFree(config);
+    if (VolumeCount < 26) {
+        Volumes[VolumeCount++] = {key[7], state == EWF_ENABLED, command == EWF_COMMIT};
+    }
     // Only TRUE tells: a library without the query, or one that fails it,
     // says FALSE, and nothing is known then.
     BOOL horm = EwfMgrIsHORMActivated(volume);
@@ -128,6 +134,7 @@ static void ReportTotal(const Target *target)
 
 BOOL ReportVolumes(const Target *target)
 {
+    VolumeCount = 0;
     PEWF_VOLUME_NAME_ENTRY list = EwfMgrGetProtectedVolumeList();
     if (list == nullptr) {
         DWORD error = GetLastError();
@@ -165,6 +172,7 @@ BOOL ReportVolumes(const Target *target)
     if (list != nullptr) {
         EwfMgrVolumeNameListDelete(list);
     }
+    VolumesRead = TRUE;
 
     if (tally.enabledRam > 0 && tally.enabledRamEmpty == tally.enabledRam) {
         Say(LevelNote, "volumes.zero",

@@ -43,8 +43,14 @@ typedef HKEY *PHKEY;
 #define ACCESS_ALLOWED_ACE_TYPE 0x0
 #define INHERIT_ONLY_ACE 0x08
 #define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
+#define HKEY_USERS ((HKEY)(uintptr_t)0x80000003u)
 #define KEY_QUERY_VALUE 0x0001u
+#define KEY_ENUMERATE_SUB_KEYS 0x0008u
 #define KEY_WOW64_64KEY 0x0100u
+#define KEY_WOW64_32KEY 0x0200u
+#define REG_SZ 1u
+#define REG_EXPAND_SZ 2u
+#define REG_BINARY 3u
 #define REG_DWORD 4u
 #define ERROR_SUCCESS 0L
 
@@ -120,6 +126,16 @@ LONG WINAPI RegCloseKey(HKEY hKey);
 BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
                                 LPVOID TokenInformation, DWORD TokenInformationLength,
                                 PDWORD ReturnLength);
+LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
+                          LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
+                          FILETIME *lpftLastWriteTime);
+LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                          LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
+LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                             LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                             LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen,
+                             LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
+                             FILETIME *lpftLastWriteTime);
 }
 
 #endif

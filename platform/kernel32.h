@@ -96,6 +96,31 @@ typedef BOOL(WINAPI *PHANDLER_ROUTINE)(DWORD dwCtrlType);
 #define ERROR_INSUFFICIENT_BUFFER 122u
 #define ERROR_PROC_NOT_FOUND 127u
 #define ERROR_FILE_TOO_LARGE 223u
+#define ERROR_MORE_DATA 234u
+#define ERROR_NO_MORE_ITEMS 259u
+
+typedef struct _WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    char cFileName[MAX_PATH];
+    char cAlternateFileName[14];
+} WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
+
+typedef struct _WIN32_FILE_ATTRIBUTE_DATA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+} WIN32_FILE_ATTRIBUTE_DATA;
+typedef enum _GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard } GET_FILEEX_INFO_LEVELS;
 #define FILE_PERSISTENT_ACLS 0x00000008u
 
 typedef struct _OSVERSIONINFOEXA {
@@ -208,6 +233,13 @@ HANDLE WINAPI CreateToolhelp32Snapshot(DWORD dwFlags, DWORD th32ProcessID);
 BOOL WINAPI IsDBCSLeadByte(BYTE TestChar);
 BOOL WINAPI Process32First(HANDLE hSnapshot, LPPROCESSENTRY32 lppe);
 BOOL WINAPI Process32Next(HANDLE hSnapshot, LPPROCESSENTRY32 lppe);
+HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
+BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
+BOOL WINAPI FindClose(HANDLE hFindFile);
+BOOL WINAPI GetFileAttributesExA(LPCSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId,
+                                 LPVOID lpFileInformation);
+VOID WINAPI GetSystemTimeAsFileTime(FILETIME *lpSystemTimeAsFileTime);
+DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize);
 BOOL WINAPI GlobalMemoryStatusEx(LPMEMORYSTATUSEX lpBuffer);
 BOOL WINAPI Module32First(HANDLE hSnapshot, LPMODULEENTRY32 lpme);
 HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
@@ -224,3 +256,5 @@ typedef UINT(WINAPI *GetSystemWow64DirectoryARoutine)(LPSTR lpBuffer, UINT uSize
 // Looked up: it first appears in Vista's KERNEL32.
 typedef BOOL(WINAPI *QueryFullProcessImageNameARoutine)(HANDLE hProcess, DWORD dwFlags,
                                                         LPSTR lpExeName, DWORD *lpdwSize);
+// Looked up: from 6.0 on only. The uptime that does not wrap after 49.7 days.
+typedef ULONGLONG(WINAPI *GetTickCount64Routine)(void);

@@ -1,4 +1,6 @@
-// NTDLL: the free system page table entries, for the installation check only.
+// NTDLL: for the installation check only, the free system page table entries
+// and the time of the last boot where KERNEL32 has no uptime that does not
+// wrap.
 //
 // Looked up at run time, never imported: the call is the system's own, not a
 // published interface, and the check must start wherever it is missing.
@@ -26,6 +28,19 @@ typedef struct _SYSTEM_PERFORMANCE_START {
 // Nothing else here can catch a mistake in the layout.
 static_assert(offsetof(SYSTEM_PERFORMANCE_START, FreeSystemPtes) == 0x88,
               "FreeSystemPtes lies at byte 0x88 of the performance record");
+
+// SystemTimeOfDayInformation: the time of the last boot, among others.
+#define SYSTEM_TIME_OF_DAY_INFORMATION 3u
+
+struct SystemTimeOfDay {
+    LONGLONG bootTime; // FILETIME units, UTC
+    LONGLONG currentTime;
+    LONGLONG timeZoneBias;
+    ULONG timeZoneId;
+    ULONG reserved;
+    ULONGLONG bootTimeBias;
+    ULONGLONG sleepTimeBias;
+};
 
 // Returns an NTSTATUS: 0 and above succeed.
 typedef LONG(WINAPI *NtQuerySystemInformationRoutine)(ULONG SystemInformationClass,

@@ -4,7 +4,7 @@
 //
 // Scenario (EWFSIM_SCENARIO, else ewfsim.txt beside the DLL), one line each:
 //   volume NAME [letter=C] [size=N] [growth=N] [type=ram|ramreg|disk]
-//          [state=enabled|disabled] [horm=1]
+//          [state=enabled|disabled] [boot=none|enable|disable|commit] [horm=1]
 //   step NAME at=MS size=N          the overlay holds N bytes from MS on
 //   fail API error=N [volume=NAME] [nth=N]
 //   delay API ms=N                  each call of API takes N ms longer
@@ -151,6 +151,12 @@ void ReadScenario(const std::string &path)
             volume.type = type == "disk" ? EWF_DISK : type == "ramreg" ? EWF_RAM_REG : EWF_RAM;
             volume.state = options["state"] == "disabled" ? EWF_DISABLED : EWF_ENABLED;
             volume.horm = options["horm"] == "1";
+            // The command pending for the next boot, as ewfmgr's -commit sets it.
+            const std::string &boot = options["boot"];
+            volume.bootCommand = boot == "commit"    ? EWF_COMMIT
+                                 : boot == "enable"  ? EWF_ENABLE
+                                 : boot == "disable" ? EWF_DISABLE
+                                                     : EWF_NO_CMD;
         } else if (words[0] == "step") {
             sim::Volume *volume = sim::FindVolume(sim::Widen(words[1]));
             if (volume == nullptr) {

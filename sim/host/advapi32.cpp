@@ -161,14 +161,42 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVO
     return TRUE;
 }
 
+// The rights a reader may ask for: values, subkeys, a view, and the key's
+// security descriptor (as KEY_READ holds it).
+const REGSAM ReadOnlyRights = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_WOW64_64KEY |
+                              KEY_WOW64_32KEY | 0x20000 /* READ_CONTROL */;
+
+// The registry's path of a key: HKLM's as it is, with a 32-bit program's
+// view of Software on 64-bit Windows under Wow6432Node; HKEY_USERS's after
+// "hku\".
+static std::string KeyPath(HKEY root, const std::string &subKey, REGSAM access)
+{
+    std::string path = Lower(subKey);
+    if (root == HKEY_USERS) {
+        return path.empty() ? "hku" : "hku\\" + path;
+    }
+    bool own64 = M().image[0x84] == 0x64;
+    bool is64 = own64 || (M().wow64Known && M().wow64);
+    bool view32 = (access & KEY_WOW64_32KEY) != 0 || (!own64 && (access & KEY_WOW64_64KEY) == 0);
+    if (is64 && view32 && path.rfind("software\\", 0) == 0 &&
+        path.rfind("software\\wow6432node", 0) != 0) {
+        path.insert(9, "wow6432node\\");
+    }
+    return path;
+}
+
+static const char *RootName(HKEY root)
+{
+    return root == HKEY_LOCAL_MACHINE ? "HKLM" : root == HKEY_USERS ? "HKU" : "other";
+}
+
 LONG WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY key)
 {
     sim::SimBeforeCall("RegOpenKeyExA");
-    std::string args = std::string(root == HKEY_LOCAL_MACHINE ? "HKLM" : "other") + ", " +
-                       Quote(subKey) + ", " + std::to_string(options) + ", " + sim::Hex(access);
-    // The 64-bit view asks for no more than reading.
-    if ((access & ~KEY_WOW64_64KEY) != KEY_QUERY_VALUE) {
-        Misuse("RegOpenKeyExA for more than reading values: " + args);
+    std::string args = std::string(RootName(root)) + ", " + Quote(subKey) + ", " +
+                       std::to_string(options) + ", " + sim::Hex(access);
+    if (access == 0 || (access & ~ReadOnlyRights) != 0) {
+        Misuse("RegOpenKeyExA for more than reading: " + args);
     }
     DWORD error = 0;
     if (sim::ShouldFail("RegOpenKeyExA", nullptr, &error)) {
@@ -176,8 +204,8 @@ LONG WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access
         return (LONG)error;
     }
     std::lock_guard<std::mutex> guard(M().lock);
-    auto found = M().registry.find(Lower(subKey != nullptr ? subKey : ""));
-    if (root != HKEY_LOCAL_MACHINE || found == M().registry.end()) {
+    auto found = M().registry.find(KeyPath(root, subKey != nullptr ? subKey : "", access));
+    if ((root != HKEY_LOCAL_MACHINE && root != HKEY_USERS) || found == M().registry.end()) {
         Log("RegOpenKeyExA", args, "error 2");
         return (LONG)ErrorFileNotFound;
     }
@@ -188,31 +216,133 @@ LONG WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access
     return ERROR_SUCCESS;
 }
 
+static bool OpenKey(HKEY key, const char *api)
+{
+    if (M().keys.count(key) == 0) {
+        Misuse(std::string(api) + " on a key not open");
+        return false;
+    }
+    return true;
+}
+
+// Copies `data` as the registry does: ERROR_MORE_DATA, with the size needed,
+// when it does not fit.
+static LONG GiveData(const std::string &data, LPBYTE buffer, LPDWORD size)
+{
+    if (buffer != nullptr && (size == nullptr || *size < data.size())) {
+        if (size != nullptr) {
+            *size = (DWORD)data.size();
+        }
+        return 234; // ERROR_MORE_DATA
+    }
+    if (buffer != nullptr) {
+        memcpy(buffer, data.data(), data.size());
+    }
+    if (size != nullptr) {
+        *size = (DWORD)data.size();
+    }
+    return ERROR_SUCCESS;
+}
+
 LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                              LPDWORD size)
 {
     sim::SimBeforeCall("RegQueryValueExA");
     std::lock_guard<std::mutex> guard(M().lock);
-    if (M().keys.count(key) == 0) {
-        Misuse("RegQueryValueExA on a key not open");
+    if (!OpenKey(key, "RegQueryValueExA")) {
         return (LONG)ErrorInvalidHandle;
     }
-    const std::map<std::string, DWORD> &values = M().registry[*(const std::string *)key];
-    auto found = values.find(name != nullptr ? name : "");
-    if (reserved != nullptr || found == values.end()) {
+    const RegKey &entry = M().registry[*(const std::string *)key];
+    auto found = entry.values.find(Lower(name != nullptr ? name : ""));
+    if (reserved != nullptr || found == entry.values.end()) {
         return (LONG)ErrorFileNotFound;
     }
     if (type != nullptr) {
-        *type = REG_DWORD;
+        *type = found->second.type;
     }
-    if (data != nullptr) {
-        if (size == nullptr || *size < sizeof(DWORD)) {
-            return 234; // ERROR_MORE_DATA
+    return GiveData(found->second.data, data, size);
+}
+
+LONG WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD reserved,
+                          LPDWORD type, LPBYTE data, LPDWORD size)
+{
+    sim::SimBeforeCall("RegEnumValueA");
+    std::lock_guard<std::mutex> guard(M().lock);
+    if (!OpenKey(key, "RegEnumValueA")) {
+        return (LONG)ErrorInvalidHandle;
+    }
+    const RegKey &entry = M().registry[*(const std::string *)key];
+    if (reserved != nullptr) {
+        Misuse("RegEnumValueA with a reserved argument");
+    }
+    if (index >= entry.values.size()) {
+        return 259; // ERROR_NO_MORE_ITEMS
+    }
+    auto found = entry.values.begin();
+    std::advance(found, index);
+    const RegValue &value = found->second;
+    if (*nameLength <= value.name.size()) {
+        return 234;
+    }
+    memcpy(name, value.name.c_str(), value.name.size() + 1);
+    *nameLength = (DWORD)value.name.size();
+    if (type != nullptr) {
+        *type = value.type;
+    }
+    return GiveData(value.data, data, size);
+}
+
+LONG WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD, LPSTR,
+                          LPDWORD, FILETIME *)
+{
+    sim::SimBeforeCall("RegEnumKeyExA");
+    std::lock_guard<std::mutex> guard(M().lock);
+    std::string parent;
+    if (key == HKEY_USERS) {
+        parent = "hku";
+    } else if (OpenKey(key, "RegEnumKeyExA")) {
+        parent = *(const std::string *)key;
+    } else {
+        return (LONG)ErrorInvalidHandle;
+    }
+    // The distinct names right below the parent, in order.
+    std::vector<std::string> names;
+    for (const auto &entry : M().registry) {
+        if (entry.first.rfind(parent + "\\", 0) != 0) {
+            continue;
         }
-        memcpy(data, &found->second, sizeof(DWORD));
+        size_t start = parent.size() + 1;
+        size_t end = entry.first.find('\\', start);
+        // The name as set: the same length as its lower-case path.
+        std::string below = entry.second.name.substr(
+            start, (end == std::string::npos ? entry.first.size() : end) - start);
+        if (names.empty() || Lower(names.back()) != Lower(below)) {
+            names.push_back(below);
+        }
     }
-    if (size != nullptr) {
-        *size = sizeof(DWORD);
+    if (index >= names.size()) {
+        return 259;
+    }
+    if (*nameLength <= names[index].size()) {
+        return 234;
+    }
+    memcpy(name, names[index].c_str(), names[index].size() + 1);
+    *nameLength = (DWORD)names[index].size();
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegQueryInfoKeyA(HKEY key, LPSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD,
+                             LPDWORD, LPDWORD, LPDWORD, FILETIME *written)
+{
+    sim::SimBeforeCall("RegQueryInfoKeyA");
+    std::lock_guard<std::mutex> guard(M().lock);
+    if (!OpenKey(key, "RegQueryInfoKeyA")) {
+        return (LONG)ErrorInvalidHandle;
+    }
+    unsigned long long time = M().registry[*(const std::string *)key].written;
+    if (written != nullptr) {
+        written->dwLowDateTime = (DWORD)time;
+        written->dwHighDateTime = (DWORD)(time >> 32);
     }
     return ERROR_SUCCESS;
 }

@@ -119,6 +119,9 @@ struct File {
     bool nullDacl = false;
     std::string owner = "S-1-5-32-544";
     std::vector<Ace> aces;
+    // FILETIMEs; 0, long before any boot, unless a test sets them.
+    unsigned long long created = 0;
+    unsigned long long written = 0;
     // Set on a folder that is a volume's root (a drive's, or a mount point):
     // its file system as GetVolumeInformationA names it, and its flags. A
     // drive's root left unset is NTFS.
@@ -158,6 +161,19 @@ void SetCurrentFolder(const std::string &path);
 // An environment variable (none when empty); ProgramData is C:\ProgramData.
 void SetEnvironment(const std::string &name, const std::string &value);
 void SetRegistryDword(const std::string &key, const std::string &name, DWORD value);
+// Any value: `key` under HKLM, or "HKU\\SID\\..." for a loaded user hive; a
+// 32-bit program on 64-bit Windows sees HKLM's Software under Wow6432Node.
+void SetRegistryValue(const std::string &key, const std::string &name, DWORD type,
+                      const std::string &data);
+// A key's last-write time (a FILETIME); the key is created if need be.
+void SetKeyWritten(const std::string &key, unsigned long long written);
+// The wall clock at clock 0 (a FILETIME) and the time since boot then.
+void SetClock(unsigned long long now, unsigned long long uptimeMs);
+// FILETIME units.
+const unsigned long long Second = 10000000ull;
+const unsigned long long Hour = 3600 * Second;
+const unsigned long long Day = 24 * Hour;
+unsigned long long WallClock();
 // A running process: its name in the process list, and what the check may
 // read of it. The defaults are a watchdog started as the guide says: from
 // C:\Tovrin, Administrators enabled, in the console's session.

@@ -80,6 +80,12 @@ UINT WINAPI FakeGetSystemWow64DirectoryA(LPSTR buffer, UINT size)
     return (UINT)folder.size();
 }
 
+ULONGLONG WINAPI FakeGetTickCount64(void)
+{
+    sim::SimBeforeCall("GetTickCount64");
+    return M().uptimeMs + fake::Now();
+}
+
 // Whether a library at `path` may be loaded: only from a system folder by
 // its full path, with its dependencies searched there rather than beside
 // the check.
@@ -423,6 +429,10 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name)
             Log("GetProcAddress", "kernel32, " + args, "routine");
             return (FARPROC)(void (*)(void))FakeQueryFullProcessImageNameA;
         }
+        if (strcmp(name, "GetTickCount64") == 0 && M().major >= 6) {
+            Log("GetProcAddress", "kernel32, " + args, "routine");
+            return (FARPROC)(void (*)(void))FakeGetTickCount64;
+        }
         if (strcmp(name, "GetSystemWow64DirectoryA") == 0) {
             Log("GetProcAddress", "kernel32, " + args, "routine");
             return (FARPROC)(void (*)(void))FakeGetSystemWow64DirectoryA;
@@ -595,6 +605,131 @@ BOOL WINAPI Process32First(HANDLE snapshot, LPPROCESSENTRY32 entry)
 BOOL WINAPI Process32Next(HANDLE snapshot, LPPROCESSENTRY32 entry)
 {
     return NextProcess("Process32Next", snapshot, entry, false);
+}
+
+static void TimeOf(unsigned long long time, FILETIME *to)
+{
+    to->dwLowDateTime = (DWORD)time;
+    to->dwHighDateTime = (DWORD)(time >> 32);
+}
+
+// The entries right inside the folder that `pattern` ("FOLDER\\*") names.
+HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found)
+{
+    sim::SimBeforeCall("FindFirstFileA");
+    std::string given = pattern;
+    if (Failing("FindFirstFileA", Quote(pattern), "INVALID")) {
+        return INVALID_HANDLE_VALUE;
+    }
+    if (given.size() < 2 || given.compare(given.size() - 2, 2, "\\*") != 0) {
+        Misuse("FindFirstFileA with a pattern other than FOLDER\\*: " + given);
+    }
+    std::string folder = Lower(given.substr(0, given.size() - 1));
+    std::vector<std::string> paths;
+    for (const auto &entry : M().files) {
+        if (entry.first.rfind(folder, 0) == 0 && entry.first.size() > folder.size() &&
+            entry.first.find('\\', folder.size()) == std::string::npos) {
+            paths.push_back(entry.first);
+        }
+    }
+    if (paths.empty()) {
+        LastError = ErrorFileNotFound;
+        Log("FindFirstFileA", Quote(pattern), "INVALID, LE 2");
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE handle = NewHandle();
+    M().finds[handle] = {paths, 0};
+    Log("FindFirstFileA", Quote(pattern), "find");
+    FindNextFileA(handle, found);
+    return handle;
+}
+
+BOOL WINAPI FindNextFileA(HANDLE handle, LPWIN32_FIND_DATAA found)
+{
+    sim::SimBeforeCall("FindNextFileA");
+    auto open = M().finds.find(handle);
+    if (open == M().finds.end()) {
+        Misuse("FindNextFileA of a search not open");
+        LastError = ErrorInvalidHandle;
+        return FALSE;
+    }
+    auto &walk = open->second;
+    if (walk.second >= walk.first.size()) {
+        LastError = ErrorNoMoreFiles;
+        return FALSE;
+    }
+    const std::string &path = walk.first[walk.second++];
+    const fake::File &file = M().files[path];
+    memset(found, 0, sizeof *found);
+    found->dwFileAttributes = file.folder ? FILE_ATTRIBUTE_DIRECTORY : 0x80;
+    TimeOf(file.created, &found->ftCreationTime);
+    TimeOf(file.written, &found->ftLastWriteTime);
+    found->nFileSizeLow = (DWORD)file.bytes.size();
+    const std::string &given = M().fileNames[path];
+    strncpy(found->cFileName, given.substr(given.find_last_of('\\') + 1).c_str(), MAX_PATH - 1);
+    return TRUE;
+}
+
+BOOL WINAPI FindClose(HANDLE handle)
+{
+    sim::SimBeforeCall("FindClose");
+    if (M().finds.erase(handle) == 0) {
+        Misuse("FindClose of a search not open");
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI GetFileAttributesExA(LPCSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID information)
+{
+    sim::SimBeforeCall("GetFileAttributesExA");
+    if (Failing("GetFileAttributesExA", Quote(path), "FALSE")) {
+        return FALSE;
+    }
+    fake::File file;
+    if (level != GetFileExInfoStandard || !FindFile(path, &file)) {
+        LastError = ErrorFileNotFound;
+        Log("GetFileAttributesExA", Quote(path), "FALSE, LE 2");
+        return FALSE;
+    }
+    WIN32_FILE_ATTRIBUTE_DATA *data = (WIN32_FILE_ATTRIBUTE_DATA *)information;
+    memset(data, 0, sizeof *data);
+    data->dwFileAttributes = file.folder ? FILE_ATTRIBUTE_DIRECTORY : 0x80;
+    TimeOf(file.created, &data->ftCreationTime);
+    TimeOf(file.written, &data->ftLastWriteTime);
+    data->nFileSizeLow = (DWORD)file.bytes.size();
+    Log("GetFileAttributesExA", Quote(path), "TRUE");
+    return TRUE;
+}
+
+VOID WINAPI GetSystemTimeAsFileTime(FILETIME *time)
+{
+    sim::SimBeforeCall("GetSystemTimeAsFileTime");
+    TimeOf(fake::WallClock(), time);
+}
+
+DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR source, LPSTR target, DWORD size)
+{
+    sim::SimBeforeCall("ExpandEnvironmentStringsA");
+    std::string text = source;
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        size_t end = text[i] == '%' ? text.find('%', i + 1) : std::string::npos;
+        auto value = end == std::string::npos
+                         ? M().environment.end()
+                         : M().environment.find(Lower(text.substr(i + 1, end - i - 1)));
+        if (value == M().environment.end()) {
+            out += text[i];
+            continue;
+        }
+        out += value->second;
+        i = end;
+    }
+    if (out.size() < size) {
+        memcpy(target, out.c_str(), out.size() + 1);
+    }
+    Log("ExpandEnvironmentStringsA", Quote(source), Quote(out.c_str()));
+    return (DWORD)out.size() + 1;
 }
 
 BOOL WINAPI GlobalMemoryStatusEx(LPMEMORYSTATUSEX status)

@@ -182,6 +182,7 @@ FARPROC Routine(const std::string &name)
         {"EwfMgrIsHormActivated", (FARPROC)(void (*)(void))EwfMgrIsHORMActivated},
         {"NetLocalGroupGetMembers", (FARPROC)(void (*)(void))FakeNetLocalGroupGetMembers},
         {"NetApiBufferFree", (FARPROC)(void (*)(void))FakeNetApiBufferFree},
+        {"GetTickCount64", (FARPROC)(void (*)(void))FakeGetTickCount64},
     };
     auto found = Routines.find(name);
     return found != Routines.end() ? found->second : nullptr;
@@ -285,6 +286,7 @@ void ResetMachine()
     }
     m.ctrlThreads.clear();
     m.files.clear();
+    m.fileNames.clear();
     m.libraries.clear();
     m.modules.clear();
     m.openFiles.clear();
@@ -292,6 +294,9 @@ void ResetMachine()
     m.keys.clear();
     m.netBuffers.clear();
     m.registry.clear();
+    m.finds.clear();
+    m.now = TestNow;
+    m.uptimeMs = 3600000;
     m.processes.clear();
     m.processHandles.clear();
     m.tokenProcesses.clear();
@@ -317,7 +322,8 @@ void ResetMachine()
     m.errorOutput.clear();
     m.handler = nullptr;
     m.tickBase = 0;
-    m.environment = {{"programdata", "C:\\ProgramData"}};
+    m.environment = {
+        {"programdata", "C:\\ProgramData"}, {"systemroot", "C:\\WINDOWS"}, {"systemdrive", "C:"}};
 }
 
 void MachineLeft(Outstanding *left)
@@ -326,7 +332,7 @@ void MachineLeft(Outstanding *left)
     for (const auto &library : M().libraries) {
         left->libraries += library.second.loaded;
     }
-    left->files = M().openFiles.size();
+    left->files = M().openFiles.size() + M().finds.size();
     left->keys = M().keys.size();
     left->snapshots = M().snapshots.size() + M().moduleSnapshots.size();
     left->processes = M().processHandles.size();
@@ -340,6 +346,7 @@ void MachineLeft(Outstanding *left)
 File &AddFile(const std::string &path, const std::string &bytes)
 {
     File &file = M().files[Lower(path)];
+    M().fileNames[Lower(path)] = path;
     file = File();
     file.bytes = bytes;
     return file;
@@ -499,7 +506,33 @@ void SetEnvironment(const std::string &name, const std::string &value)
 
 void SetRegistryDword(const std::string &key, const std::string &name, DWORD value)
 {
-    M().registry[Lower(key)][name] = value;
+    SetRegistryValue(key, name, 4, std::string((const char *)&value, sizeof value));
+}
+
+void SetRegistryValue(const std::string &key, const std::string &name, DWORD type,
+                      const std::string &data)
+{
+    RegKey &entry = M().registry[Lower(key)];
+    entry.name = key;
+    entry.values[Lower(name)] = {name, type, data};
+}
+
+void SetKeyWritten(const std::string &key, unsigned long long written)
+{
+    RegKey &entry = M().registry[Lower(key)];
+    entry.name = key;
+    entry.written = written;
+}
+
+void SetClock(unsigned long long now, unsigned long long uptimeMs)
+{
+    M().now = now;
+    M().uptimeMs = uptimeMs;
+}
+
+unsigned long long WallClock()
+{
+    return M().now + fake::Now() * 10000;
 }
 
 Process &AddProcess(DWORD id, const std::string &exeFile)

@@ -50,16 +50,36 @@ struct Account {
     int use = 0;
 };
 
+struct RegValue {
+    std::string name; // as set, for enumeration
+    DWORD type = 0;
+    std::string data;
+};
+
+struct RegKey {
+    std::string name;                       // as set, for enumeration
+    std::map<std::string, RegValue> values; // by lower-case name
+    unsigned long long written = 0;
+};
+
+// 2026-12-08 10:00 UTC, as a FILETIME: the test's "now" at clock 0.
+const unsigned long long TestNow = 134096472000000000ull;
+
 struct Machine {
     std::mutex lock;
     std::map<std::string, fake::File> files;
+    std::map<std::string, std::string> fileNames; // as the test gave them
     std::map<std::string, Library> libraries;
     std::map<HMODULE, std::string> modules;
     std::map<HANDLE, OpenFile> openFiles;
     std::map<HANDLE, size_t> snapshots;
     std::set<HKEY> keys;
     std::set<void *> netBuffers;
-    std::map<std::string, std::map<std::string, DWORD>> registry;
+    // By lower-case path: HKLM's keys as they are, others after "hku\\".
+    std::map<std::string, RegKey> registry;
+    std::map<HANDLE, std::pair<std::vector<std::string>, size_t>> finds;
+    unsigned long long now = TestNow;
+    unsigned long long uptimeMs = 3600000;
     std::deque<fake::Process> processes;
     // Handles the check opened: process (with its id and the rights asked),
     // a token of one (its process id), module snapshots (the process id).
@@ -122,6 +142,7 @@ const fake::Process *ProcessById(DWORD id);
 
 BOOL WINAPI FakeIsWow64Process(HANDLE process, BOOL *wow64);
 BOOL WINAPI FakeQueryFullProcessImageNameA(HANDLE process, DWORD flags, LPSTR name, DWORD *size);
+ULONGLONG WINAPI FakeGetTickCount64(void);
 UINT WINAPI FakeGetSystemWow64DirectoryA(LPSTR buffer, UINT size);
 DWORD WINAPI FakeNetLocalGroupGetMembers(LPCWSTR server, LPCWSTR group, DWORD level, BYTE **buffer,
                                          DWORD, LPDWORD read, LPDWORD total, ULONG_PTR *);

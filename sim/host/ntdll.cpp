@@ -1,6 +1,6 @@
 // NTDLL of the machine the installation check looks at, reached through
 // GetModuleHandleA and GetProcAddress: the performance record, of which only
-// the free system PTEs are filled in.
+// the free system PTEs are filled in, and the time of day with the boot's.
 #include <string.h>
 
 #include "sim/host/machine.h"
@@ -27,6 +27,21 @@ LONG WINAPI FakeNtQuerySystemInformation(ULONG infoClass, LPVOID buffer, ULONG l
     if (sim::ShouldFail("NtQuerySystemInformation", nullptr, &error)) {
         Log("NtQuerySystemInformation", args, "status " + sim::Hex(error));
         return (LONG)error;
+    }
+    if (infoClass == SYSTEM_TIME_OF_DAY_INFORMATION) {
+        if (length < sizeof(SystemTimeOfDay)) {
+            Log("NtQuerySystemInformation", args, "length mismatch");
+            return StatusInfoLengthMismatch;
+        }
+        SystemTimeOfDay day = {};
+        day.bootTime = (LONGLONG)(M().now - M().uptimeMs * 10000);
+        day.currentTime = (LONGLONG)fake::WallClock();
+        memcpy(buffer, &day, sizeof day);
+        if (returned != nullptr) {
+            *returned = sizeof day;
+        }
+        Log("NtQuerySystemInformation", args, "boot time");
+        return 0;
     }
     if (infoClass != SYSTEM_PERFORMANCE_INFORMATION_CLASS) {
         Misuse("NtQuerySystemInformation asked for class " + std::to_string(infoClass));

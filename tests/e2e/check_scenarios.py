@@ -84,6 +84,81 @@ def wine_account():
     return getpass.getuser()
 
 
+# ---- how the watchdog starts, and what the next restart keeps ----
+
+# Long before the prefix's wineserver, or the host, last started: under Wine
+# a file's creation time follows its Unix modification time.
+BEFORE_BOOT = time.mktime((2020, 1, 1, 0, 0, 0, 0, 0, -1))
+TASK_NAME = "TovrinE2E"
+RUN_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
+POLICIES_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System"
+GOOD_PRINCIPAL = "<GroupId>S-1-5-32-544</GroupId><RunLevel>HighestAvailable</RunLevel>"
+GOOD_SETTINGS = ("<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>"
+                 "<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>"
+                 "<ExecutionTimeLimit>PT0S</ExecutionTimeLimit><Enabled>true</Enabled>")
+
+
+def date_before_boot(folder):
+    """The installation as committed before the last boot: the folder and
+    everything in it dated 2020."""
+    for path in [*folder.rglob("*"), folder]:
+        os.utime(path, (BEFORE_BOOT, BEFORE_BOOT))
+
+
+def task_file(arch):
+    """The task's file in the prefix's task store, which Wine names "tasks":
+    a second folder "Tasks" beside it would split the store on Linux."""
+    system = wine.drive_c(arch) / "windows" / "system32"
+    store = next((p for p in system.iterdir() if p.name.lower() == "tasks"), system / "tasks")
+    return store / TASK_NAME
+
+
+def write_task(arch, command, principal=GOOD_PRINCIPAL, settings=GOOD_SETTINGS):
+    """A task file as Task Scheduler's Export writes it (UTF-16LE with its
+    mark), straight into the prefix's Tasks folder: Wine's schtasks /XML keeps
+    neither trigger nor principal nor command."""
+    xml = ('<?xml version="1.0" encoding="UTF-16"?>\r\n'
+           '<Task version="1.2" xmlns="http://schemas.microsoft.com/windows/2004/02/mit/task">'
+           '<Triggers><LogonTrigger><Enabled>true</Enabled></LogonTrigger></Triggers>'
+           f'<Principals><Principal id="Author">{principal}</Principal></Principals>'
+           f'<Settings>{settings}</Settings>'
+           f'<Actions Context="Author"><Exec><Command>{command}</Command></Exec></Actions>'
+           '</Task>\r\n')
+    path = task_file(arch)
+    path.parent.mkdir(parents=True, exist_ok=True)
+    path.write_bytes(b"\xff\xfe" + xml.encode("utf-16-le"))
+    os.utime(path, (BEFORE_BOOT, BEFORE_BOOT))
+
+
+def remove_task(arch):
+    task_file(arch).unlink(missing_ok=True)
+
+
+def reg(arch, *args):
+    wine.wine(arch, "reg", *args, "/f", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+              stdin=subprocess.DEVNULL, timeout=timeout(arch), check=True)
+
+
+def expect_no_start(report, arch):
+    """Nothing in the prefix starts the watchdog: a problem, or a warning
+    while some tovrin.exe runs."""
+    ids = tovrin_process_ids(arch)
+    finding = report.get("start")
+    if ids is None:
+        level = finding.level
+        check(level in ("WARNING", "PROBLEM"), f"start: {level} {finding.value}")
+    else:
+        level = "WARNING" if ids else "PROBLEM"
+    expect(report, "start", level,
+           "nothing found starts tovrin.exe at log-on, though it runs now" if level == "WARNING"
+           else "nothing starts tovrin.exe at log-on: create its task from tovrin-task.xml")
+    return [(level, "start")]
+
+
+def expect_kept(report):
+    expect(report, "persist", "ok", "nothing of the installation or its start lives only in an overlay")
+
+
 # ---- one installation and the check's runs in it ----
 
 
@@ -173,7 +248,8 @@ class Installation:
     """The watchdog, the check and the profile in C:\\e2e-check\\NAME\\Tovrin;
     the simulator's scenario and journals beside that folder, not in it."""
 
-    def __init__(self, arch, name, scenario="", ini=None, exe_folder=None, prefix=None):
+    def __init__(self, arch, name, scenario="", ini=None, exe_folder=None, prefix=None,
+                 fresh=False):
         self.arch = arch
         # The prefix: the executables' own architecture's, or a 64-bit one
         # for the 32-bit executables.
@@ -189,6 +265,7 @@ class Installation:
         if ini is not None:
             (self.folder / "tovrin.ini").write_bytes(ini.encode())
         (self.root / "ewfsim.txt").write_text(scenario)
+        self.fresh = fresh
         self.check_exe = self.win("Tovrin", "tovrin-check.exe")
         self.watchdog = None
         self.watchdogs = []
@@ -267,6 +344,10 @@ class Installation:
         return code, stdout, stderr
 
     def report(self, *args):
+        # Installed and committed before the last boot, unless the scenario
+        # is about what was written since.
+        if not self.fresh:
+            date_before_boot(self.folder)
         return parse_report(*self.run_check(*args))
 
 
@@ -435,7 +516,8 @@ def expect_ends_after_watchdog(report):
 HEALTHY_KEYS = ["system", "watchdog", "profile", "profile.value", "limit", "library",
                 "library.calls", "volumes", "volume.C", "volume.D", "total", "room",
                 "access.folder", "access.parent", "access.file", "access.profile", "warning",
-                "running", "running.path", "running.rights", "running.session"]
+                "running", "running.path", "running.rights", "running.session", "start",
+                "persist"]
 
 
 def healthy(arch):
@@ -453,12 +535,21 @@ def healthy(arch):
             ours = sorted(set(running) - set(others))
             check(len(ours) == 1, f"Wine lists tovrin.exe as {running}, before the start {others}")
             print(f"Wine's process ids of tovrin.exe: {running}; the one started here: {ours[0]}")
+        # Started as the guide says: the kit's own task file, its command
+        # changed to this folder as the guide says for another folder.
+        shipped = (wine.kit(arch).parent / "tovrin-task.xml").read_bytes()
+        check(shipped[:2] == b"\xff\xfe", "the kit's task file is not UTF-16 with its mark")
+        xml = shipped[2:].decode("utf-16-le").replace("C:\\Tovrin\\tovrin.exe",
+                                                       inst.win("Tovrin", "tovrin.exe"))
+        task_file(arch).write_bytes(b"\xff\xfe" + xml.encode("utf-16-le"))
+        os.utime(task_file(arch), (BEFORE_BOOT, BEFORE_BOOT))
         before = snapshot(inst.folder)
         report = inst.report()
         check_changes_nothing(inst, before, journals=("check.log", "watchdog.log"))
         check(inst.watchdog.poll() is None, "the watchdog ended during the check")
     finally:
         inst.stop_watchdog()
+        remove_task(arch)
 
     check(report.keys() == HEALTHY_KEYS, f"findings {report.keys()}, not {HEALTHY_KEYS}")
     expect_system(report, arch)
@@ -480,6 +571,9 @@ def healthy(arch):
     else:
         expect(report, "running", *running_summary("tovrin.exe", running))
         expect_copy(report, ours[0], inst.win("Tovrin", "tovrin.exe"))
+    expect(report, "start", "ok", f"task \\{TASK_NAME}: {inst.win('Tovrin', 'tovrin.exe')}, at "
+           "log-on, elevated, in the user's session, never stopped by Task Scheduler")
+    expect_kept(report)
     expect_not_ok(report, expect_wine_access(report))
     check(report.code == EXIT_WARNINGS, f"exit code {report.code}")
     print(f"exit code 1, not 0: under Wine the four access findings are warnings, since Wine "
@@ -500,8 +594,10 @@ def access_denied(arch):
           "volumes, a total or a room reported although the list was refused")
     check([c.result for c in inst.journal().of("EwfMgrGetProtectedVolumeList")] == ["null, LE 5"],
           "the list was not asked for exactly once, and refused")
-    expect_not_ok(report, [("PROBLEM", "volumes")] + expect_wine_access(report)
-                  + expect_running(report, arch))
+    expect(report, "persist", "note", "the write filter's volumes were not read")
+    expect_not_ok(report, [("PROBLEM", "volumes"), ("note", "persist")]
+                  + expect_wine_access(report) + expect_running(report, arch)
+                  + expect_no_start(report, arch))
     check(report.code == EXIT_NOT_READY, f"exit code {report.code}")
 
 
@@ -533,7 +629,8 @@ def copy_beside(arch):
     check(not (inst.root / "watchdog.log").exists(), "the watchdog loaded the system's library")
     print("the watchdog started from that folder loads the copy: copy.log shows its polls")
     expect_not_ok(report, [("PROBLEM", "library"), ("note", "library.read")]
-                  + expect_wine_access(report) + expect_running(report, arch))
+                  + expect_wine_access(report) + expect_running(report, arch)
+                  + expect_no_start(report, arch))
     check(report.code == EXIT_NOT_READY, f"exit code {report.code}")
 
 
@@ -557,7 +654,8 @@ def old_library(arch):
     check("XP Embedded" not in calls.value, f"XP Embedded's advice on 6.1: {calls.value!r}")
     expect(report, "volume.C", "ok", "data=12.0 MiB")
     expect_not_ok(report, [("PROBLEM", "library.calls")] + expect_wine_access(report)
-                  + expect_running(report, arch))
+                  + expect_running(report, arch)
+                  + expect_no_start(report, arch))
     check(report.code == EXIT_NOT_READY, f"exit code {report.code}")
 
 
@@ -585,7 +683,7 @@ def planted_forwarder(arch):
     expect(report, "volume.C", "ok", "data=12.0 MiB")
     expect_not_ok(report, [("PROBLEM", "library"), ("PROBLEM", "library.calls"),
                            ("note", "library.read")] + expect_wine_access(report)
-                  + expect_running(report, arch))
+                  + expect_running(report, arch) + expect_no_start(report, arch))
     check(report.code == EXIT_NOT_READY, f"exit code {report.code}")
     # The control: the watchdog started there does load the copy, and so
     # evil.dll, whose start-up then leaves its file.
@@ -616,7 +714,7 @@ def horm(arch):
     check([c.args for c in inst.journal().of("EwfMgrIsHORMActivated")] == [V1, V2],
           "HORM was not asked of each volume once")
     expect_not_ok(report, [("PROBLEM", "horm")] + expect_wine_access(report)
-                  + expect_running(report, arch))
+                  + expect_running(report, arch) + expect_no_start(report, arch))
     check(report.code == EXIT_NOT_READY, f"exit code {report.code}")
 
 
@@ -653,7 +751,7 @@ def wow64(arch):
             expected.append(("note", "library.read"))
         expect(report, "volume.C", "ok", "data=12.0 MiB")
         expect_not_ok(report, expected + expect_wine_access(report)
-                      + expect_running(report, "x64"))
+                      + expect_running(report, "x64") + expect_no_start(report, "x64"))
 
 
 def disk_overlay(arch):
@@ -671,7 +769,8 @@ def disk_overlay(arch):
     # As the watchdog measures: the record's field, whatever the overlay.
     expect(report, "total", "ok", "13.0 MiB, below the limit of 64 MiB")
     expect_not_ok(report, [("PROBLEM", "volume.C")] + expect_wine_access(report)
-                  + expect_running(report, arch))
+                  + expect_running(report, arch)
+                  + expect_no_start(report, arch))
     check(report.code == EXIT_NOT_READY, f"exit code {report.code}")
 
 
@@ -688,7 +787,8 @@ def profile_missing(arch):
     expect(report, "total", "ok", "12.0 MiB, below the limit of 128 MiB")
     expect_not_ok(report, [("WARNING", "profile")]
                   + expect_wine_access(report, ("access.folder", "access.parent", "access.file"))
-                  + expect_running(report, arch))
+                  + expect_running(report, arch)
+                  + expect_no_start(report, arch))
     check(report.code >= EXIT_WARNINGS, f"exit code {report.code}")
 
 
@@ -705,8 +805,56 @@ def limit_zero(arch):
            "writes back at its first poll")
     expect_room(report, arch, "ok", "), the limit needs 0.0 MiB")
     expect_not_ok(report, [("WARNING", "limit"), ("WARNING", "total")]
-                  + expect_wine_access(report) + expect_running(report, arch))
+                  + expect_wine_access(report) + expect_running(report, arch)
+                  + expect_no_start(report, arch))
+    # Nothing starts the watchdog here: a problem unless some tovrin.exe runs.
+    check(report.code == (EXIT_NOT_READY if report.get("start").level == "PROBLEM"
+                          else EXIT_WARNINGS), f"exit code {report.code}")
+
+
+# ---- how the watchdog starts at the next log-on ----
+
+
+def start_task(arch):
+    """The task as the kit ships it, in the prefix's Tasks folder: a start
+    with nothing wrong."""
+    install_library(arch)
+    inst = Installation(arch, "start-task", volume(V1, "C", "12M"), ini=limit_ini(64))
+    try:
+        write_task(arch, inst.win("Tovrin", "tovrin.exe"))
+        before = snapshot(inst.folder)
+        report = inst.report()
+        check_changes_nothing(inst, before)
+    finally:
+        remove_task(arch)
+    expect(report, "start", "ok", f"task \\{TASK_NAME}: {inst.win('Tovrin', 'tovrin.exe')}, "
+           "at log-on, elevated, in the user's session, never stopped by Task Scheduler")
+    expect_kept(report)
+    expect_not_ok(report, expect_wine_access(report) + expect_running(report, arch))
     check(report.code == EXIT_WARNINGS, f"exit code {report.code}")
+
+
+def start_task_72h(arch):
+    """A task stopped 72 hours after each log-on and not elevated: both are
+    problems of the one start."""
+    install_library(arch)
+    inst = Installation(arch, "start-task-72h", volume(V1, "C", "12M"), ini=limit_ini(64))
+    try:
+        write_task(arch, inst.win("Tovrin", "tovrin.exe"), principal="<GroupId>S-1-5-32-544"
+                   "</GroupId>", settings=GOOD_SETTINGS.replace("PT0S", "PT72H"))
+        before = snapshot(inst.folder)
+        report = inst.report()
+        check_changes_nothing(inst, before)
+    finally:
+        remove_task(arch)
+    expect(report, "start", "PROBLEM", f"task \\{TASK_NAME}: {inst.win('Tovrin', 'tovrin.exe')}: "
+           "not elevated (RunLevel is not HighestAvailable)", "measures 0",
+           "Task Scheduler stops it 72 hours after each log-on (ExecutionTimeLimit PT72H)",
+           "recreate it: schtasks /Create /TN Tovrin /XML tovrin-task.xml /F")
+    expect_kept(report)
+    expect_not_ok(report, [("PROBLEM", "start")] + expect_wine_access(report)
+                  + expect_running(report, arch))
+    check(report.code == EXIT_NOT_READY, f"exit code {report.code}")
 
 
 def limit_above_memory(arch):
@@ -730,8 +878,109 @@ def limit_above_memory(arch):
     check(abs(highest - expected) <= 1, f"lower the limit to at most {highest} MiB, expected "
           f"about {expected:.1f} MiB")
     expect_not_ok(report, [("PROBLEM", "room")] + expect_wine_access(report)
-                  + expect_running(report, arch))
+                  + expect_running(report, arch) + expect_no_start(report, arch))
     check(report.code == EXIT_NOT_READY, f"exit code {report.code}")
+
+
+def start_run_value(arch):
+    """A Run value written by wine reg add: under User Account Control
+    (EnableLUA=1, as Windows installs it) what Explorer starts gets a filtered
+    token, a problem; with EnableLUA=0, as Wine's prefix has it, the same
+    value is a good start. Wine's own processes always hold the full token."""
+    install_library(arch)
+    inst = Installation(arch, "start-run-value", volume(V1, "C", "12M"), ini=limit_ini(64))
+    watchdog = inst.win("Tovrin", "tovrin.exe")
+    query = wine.wine(arch, "reg", "query", POLICIES_KEY, "/v", "EnableLUA", capture_output=True,
+                      stdin=subprocess.DEVNULL, timeout=timeout(arch))
+    found = re.search(r"EnableLUA\s+REG_DWORD\s+0x([0-9a-fA-F]+)", query.stdout.decode(errors="replace"))
+    try:
+        reg(arch, "add", RUN_KEY, "/v", TASK_NAME, "/t", "REG_SZ", "/d", watchdog)
+        reg(arch, "add", POLICIES_KEY, "/v", "EnableLUA", "/t", "REG_DWORD", "/d", "1")
+        before = snapshot(inst.folder)
+        default = inst.report()
+        reg(arch, "add", POLICIES_KEY, "/v", "EnableLUA", "/t", "REG_DWORD", "/d", "0")
+        off = inst.report()
+        check_changes_nothing(inst, before)
+    finally:
+        reg(arch, "delete", RUN_KEY, "/v", TASK_NAME)
+        # The prefix as it was: Wine's own setting of EnableLUA, or none.
+        if found:
+            reg(arch, "add", POLICIES_KEY, "/v", "EnableLUA", "/t", "REG_DWORD", "/d",
+                str(int(found.group(1), 16)))
+        else:
+            reg(arch, "delete", POLICIES_KEY, "/v", "EnableLUA")
+    version = expect(default, "system", "ok").value.split()[1]
+    head = f"HKLM Run value {TASK_NAME}: {watchdog}"
+    # The Run key was written just now, and the hives live on C:, whose
+    # overlay is on: that is lost at the next restart, and said so.
+    lost = []
+    for report in (default, off):
+        persist = [f for f in report.all_of("persist") if f.level != "ok"]
+        check(persist and all(f.level == "PROBLEM" and f.value.startswith(
+              "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run: written since the last "
+              "boot on C:") for f in persist), f"persist: {[f.value for f in persist]}")
+        lost.append([("PROBLEM", "persist")] * len(persist))
+    if int(version.split(".")[0]) >= 6:
+        expect(default, "start", "PROBLEM", head + ": User Account Control starts it with a "
+               "filtered token", "measures 0", "tovrin-task.xml")
+        expect_not_ok(default, [("PROBLEM", "start")] + lost[0] + expect_wine_access(default)
+                      + expect_running(default, arch))
+    else:
+        expect(default, "start", "ok", head + ", at log-on by Explorer")
+    expect(off, "start", "ok", head + ", at log-on by Explorer")
+    expect_not_ok(off, lost[1] + expect_wine_access(off) + expect_running(off, arch))
+
+
+# ---- what the next restart keeps ----
+
+
+def persist_new(arch):
+    """Installed just now on C:, whose overlay is on: the folder, the watchdog
+    and its profile are lost at the next restart."""
+    install_library(arch)
+    inst = Installation(arch, "persist-new", volume(V1, "C", "12M"), ini=limit_ini(64),
+                        fresh=True)
+    before = snapshot(inst.folder)
+    report = inst.report()
+    check_changes_nothing(inst, before)
+    lost = report.all_of("persist")
+    wanted = [inst.win("Tovrin"), inst.win("Tovrin", "tovrin.exe"), inst.win("Tovrin", "tovrin.ini")]
+    check([f.value.split(": written")[0] for f in lost] == wanted,
+          f"persist lines {[f.value for f in lost]}, not for {wanted}")
+    for finding in lost:
+        check(finding.level == "PROBLEM" and finding.value.endswith(
+              ": written since the last boot on C:, whose overlay is on: lost at the next "
+              "restart: run `ewfmgr C: -commit`, then restart"), f"persist: {finding}")
+    expect_not_ok(report, [("PROBLEM", "persist")] * 3 + expect_wine_access(report)
+                  + expect_running(report, arch) + expect_no_start(report, arch))
+    check(report.code == EXIT_NOT_READY, f"exit code {report.code}")
+
+
+def persist_commit(arch):
+    """Installed just now, with commit pending for C: kept, said as a note."""
+    install_library(arch)
+    inst = Installation(arch, "persist-commit", volume(V1, "C", "12M", "boot=commit"),
+                        ini=limit_ini(64), fresh=True)
+    before = snapshot(inst.folder)
+    report = inst.report()
+    check_changes_nothing(inst, before)
+    expect(report, "volume.C", "ok", "boot=commit")
+    expect(report, "persist", "note", "C: the pending boot command is commit: the changes are "
+           "kept at the next restart")
+    expect_not_ok(report, [("note", "persist")] + expect_wine_access(report)
+                  + expect_running(report, arch) + expect_no_start(report, arch))
+
+
+def persist_old(arch):
+    """Installed before the prefix started: nothing to lose."""
+    install_library(arch)
+    inst = Installation(arch, "persist-old", volume(V1, "C", "12M"), ini=limit_ini(64))
+    before = snapshot(inst.folder)
+    report = inst.report()
+    check_changes_nothing(inst, before)
+    expect_kept(report)
+    expect_not_ok(report, expect_wine_access(report) + expect_running(report, arch)
+                  + expect_no_start(report, arch))
 
 
 def bad_path(arch, name, path_of, *words):
@@ -1003,7 +1252,8 @@ def running_elsewhere(arch):
 SCENARIOS = {f.__name__: f for f in [
     healthy, access_denied, copy_beside, planted_forwarder, old_library, disk_overlay, horm,
     profile_missing, limit_zero, limit_above_memory, path_missing, path_folder,
-    path_not_executable, path_too_long, usage, watch, wow64, two_running, running_elsewhere]}
+    path_not_executable, path_too_long, usage, watch, wow64, two_running, running_elsewhere,
+    start_task, start_task_72h, start_run_value, persist_new, persist_commit, persist_old]}
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@ const char DefaultProfile[] = "; Tovrin\r\n[TOVRIN]\r\nlimit=128\r\n";
 const std::string WatchdogPath = "C:\\Tovrin\\tovrin.exe";
 const std::string ProfilePath = "C:\\Tovrin\\tovrin.ini";
 const std::string SystemLibrary = "C:\\WINDOWS\\system32\\EWFAPI.dll";
+const std::string RunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 std::string PeHeader(unsigned machine)
 {
@@ -64,6 +65,8 @@ void CheckTest::Install(const char *profile, bool running)
                      {"NetLocalGroupGetMembers", "NetApiBufferFree"});
     fake::SetAdministrators({"S-1-5-21-7-7-7-500"});
     sim::AddVolume("\\Device\\HarddiskVolume1", 'C', 12 * MiB);
+    // Started as the guide says for XP: a Run value for every user.
+    fake::SetRegistryValue(RunKey, "Tovrin", 1, WatchdogPath + '\0');
     fake::AddProcess(4, "System");
     if (running) {
         fake::AddProcess(1234, "tovrin.exe");

@@ -18,8 +18,8 @@ struct ReportLine {
 // with tovrin.exe (x86), tovrin-check.exe and tovrin.ini (limit=128), only
 // Administrators and SYSTEM may change anything there, the write filter's
 // library in the system folder, one protected RAM volume C: holding 12 MiB
-// (NTFS, its root as Windows leaves it), and the watchdog running as process
-// 1234, on XP Embedded SP3.
+// (NTFS, its root as Windows leaves it), the watchdog running as process 1234
+// and started by a Run value under HKLM, on XP Embedded SP3.
 extern const char DefaultProfile[];
 
 class CheckTest : public ::testing::Test
@@ -51,6 +51,7 @@ extern const char DefaultProfile[];
 extern const std::string WatchdogPath;
 extern const std::string ProfilePath;
 extern const std::string SystemLibrary;
+extern const std::string RunKey;
 
 // The first bytes of a PE image for this machine (0x14C x86, 0x8664 x64).
 std::string PeHeader(unsigned machine);

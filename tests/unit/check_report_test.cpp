@@ -506,7 +506,13 @@ TEST_F(CheckTest, ListRequestDeniedSaysWhatRightsAreMissing)
         fake::SetVersion(c.first, 1, 7601, "");
         fake::Fail("EwfMgrGetProtectedVolumeList", 5);
         EXPECT_EQ(EXIT_NOT_READY, Run());
-        EXPECT_EQ(Texts{"PROBLEM volumes"}, NotOk());
+        // Not read, the volumes leave the next restart unknown; on 6.x the
+        // fixture's Run value is filtered by User Account Control.
+        Texts notOk = {"PROBLEM volumes", "note persist"};
+        if (c.first >= 6) {
+            notOk.insert(notOk.begin() + 1, "PROBLEM start");
+        }
+        EXPECT_EQ(notOk, NotOk());
         EXPECT_EQ(c.second, Line("volumes").value);
         EXPECT_FALSE(Has("total"));
         EXPECT_TRUE(NothingLeft());
@@ -1000,6 +1006,10 @@ TEST_F(CheckTest, RunningFindings)
     for (const RunningCase &c : cases) {
         SCOPED_TRACE(c.what);
         Install(DefaultProfile, false);
+        // Its Run value starts it elevated on 6.x too, with UAC off: only the
+        // running lines differ between the cases.
+        fake::SetRegistryDword("Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System",
+                               "EnableLUA", 0);
         c.arrange(fake::AddProcess(1234, "tovrin.exe"));
         EXPECT_EQ(c.exitCode, Run()) << output;
         Texts lines;

@@ -1,0 +1,538 @@
+// How the watchdog will start at the next log-on: Run values, the Winlogon
+// shell, Startup shortcuts and scheduled tasks, read where Windows keeps them
+// and never changed. One line a start found.
+#include "check/check.h"
+
+#include "check/startfiles.h"
+#include "platform/advapi32.h"
+
+StartPlace Starts[MAX_STARTS];
+DWORD StartCount = 0;
+
+static const char Recreate[] = "recreate it: schtasks /Create /TN Tovrin /XML tovrin-task.xml /F";
+
+// What every start shares: the machine's shell, whether User Account Control
+// filters what Explorer starts, and the starts counted so far.
+static struct {
+    char shell[MAX_PATH];
+    BOOL filtered;
+    char systemDrive;
+    DWORD counted;
+    // The Startup folder being walked: whose, and the shell its user gets.
+    const char *sid; // "" for the machine's
+    const char *userShell;
+} Scene;
+
+struct StartLine {
+    Text head;
+    Text clauses;
+    Level level;
+};
+// One start's line at a time; kept off the stack, which has no probe for
+// frames past a page here.
+static StartLine Line;
+static Text Where;
+// The file being read, or the registry value.
+static BYTE FileBytes[TASK_FILE_MAX + 1];
+
+static ULONGLONG Time(const FILETIME *time)
+{
+    return (ULONGLONG)time->dwHighDateTime << 32 | time->dwLowDateTime;
+}
+
+static void Clause(Level level, const char *pattern, ...)
+{
+    Append(&Line.clauses, Line.clauses.length > 0 ? "; " : ": ");
+    va_list arguments;
+    va_start(arguments, pattern);
+    FormatList(&Line.clauses, pattern, arguments);
+    va_end(arguments);
+    Line.level = level > Line.level ? level : Line.level;
+}
+
+// A start's line begins with where it is and what it starts; `kept` (a file,
+// or a registry key on the system volume) is remembered for ReportPersist.
+static void BeginStart(const Target *target, const char *where, const char *program,
+                       const char *kept, ULONGLONG written)
+{
+    Clear(&Line.head);
+    Clear(&Line.clauses);
+    Line.level = LevelOk;
+    Format(&Line.head, "%s: %s", where, program);
+    if (!SameName(program, target->path)) {
+        Clause(LevelWarning, "another file than %s: point it at the checked one", target->path);
+    }
+    if (StartCount < MAX_STARTS) {
+        StartPlace *place = &Starts[StartCount++];
+        CopyText(place->where, MAX_PATH, kept);
+        place->drive = kept[1] == ':' ? kept[0] : Scene.systemDrive;
+        place->written = written;
+    }
+}
+
+static void EndStart(BOOL counts, const char *good)
+{
+    Scene.counted += counts;
+    Append(&Line.head, Line.clauses.length > 0 ? Line.clauses.chars : good);
+    Finding(Line.level, "start", &Line.head);
+}
+
+static BOOL IsWatchdog(const Target *target, const char *program)
+{
+    return SameName(FileNameOf(program), target->name);
+}
+
+// ---- the registry ----
+
+// HKLM's own view of the machine's keys, which a 32-bit check on 64-bit
+// Windows would otherwise see through Wow6432Node.
+static REGSAM Native(HKEY root)
+{
+    return root == HKEY_LOCAL_MACHINE && TheSystem.is64 ? KEY_WOW64_64KEY : 0;
+}
+
+// The last key OpenUnder named, "HKLM\..." or "HKU\SID\...".
+static Text KeyPath;
+
+// Opens, for reading, `rest` `more` under the CurrentVersion key of Windows
+// (`nt`: of Windows NT) in the machine's hive (`sid` "") or a user's.
+static HKEY OpenUnder(const char *sid, BOOL nt, const char *rest, const char *more = "",
+                      REGSAM view = 0)
+{
+    HKEY root = sid[0] != '\0' ? HKEY_USERS : HKEY_LOCAL_MACHINE;
+    Clear(&KeyPath);
+    Format(&KeyPath, "%s%s\\Software\\Microsoft\\Windows%s\\CurrentVersion\\%s%s",
+           sid[0] != '\0' ? "HKU\\" : "HKLM", sid, nt ? " NT" : "", rest, more);
+    HKEY key = nullptr;
+    return RegOpenKeyExA(root, KeyPath.chars + (sid[0] != '\0' ? 4 : 5), 0,
+                         KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS |
+                             (view != 0 ? view : Native(root)),
+                         &key) == ERROR_SUCCESS
+               ? key
+               : nullptr;
+}
+
+// A string value with its %variables% expanded, a leading %USERPROFILE%
+// by `profile` when given (another user's, not this check's); FALSE when
+// there is none that fits a path.
+static BOOL ReadString(HKEY key, const char *name, char *value, const char *profile = nullptr)
+{
+    char raw[MAX_PATH];
+    DWORD type = 0;
+    DWORD size = sizeof raw - 1;
+    if (RegQueryValueExA(key, name, nullptr, &type, (BYTE *)raw, &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        return FALSE;
+    }
+    // The registry keeps whatever was stored: no terminator is promised.
+    raw[size] = '\0';
+    if (profile != nullptr && HoldsName(raw, 13, "%USERPROFILE%")) {
+        static Text Joined;
+        Clear(&Joined);
+        Format(&Joined, "%s%s", profile, raw + 13);
+        CopyText(raw, MAX_PATH, Joined.chars);
+    }
+    if (type == REG_SZ) {
+        return CopyText(value, MAX_PATH, raw);
+    }
+    DWORD length = ExpandEnvironmentStringsA(raw, value, MAX_PATH);
+    return length > 0 && length <= MAX_PATH;
+}
+
+static BOOL IsExplorer(const char *shell)
+{
+    char program[MAX_PATH];
+    ProgramOf(shell, program);
+    return program[0] == '\0' || SameName(FileNameOf(program), "explorer.exe");
+}
+
+// Explorer alone starts Run values and Startup shortcuts, and with User
+// Account Control on it gives them a filtered token.
+static void ExplorerClauses(const char *shell)
+{
+    if (!IsExplorer(shell)) {
+        Clause(LevelProblem,
+               "the shell is %s, not Explorer, so this starts nothing; start it by a task", shell);
+    } else if (Scene.filtered) {
+        Clause(LevelProblem,
+               "User Account Control starts it with a filtered token: it measures 0; start it by "
+               "the task tovrin-task.xml instead");
+    }
+}
+
+// Task Manager (from Windows 8) turns a Run value or Startup shortcut off
+// without removing it: a binary value of its name whose first byte is odd.
+static void Approval(const char *sid, const char *list, const char *name)
+{
+    HKEY key = OpenUnder(sid, FALSE, "Explorer\\StartupApproved\\", list);
+    if (key == nullptr) {
+        return;
+    }
+    BYTE data[16];
+    DWORD size = sizeof data;
+    DWORD type = 0;
+    if (RegQueryValueExA(key, name, nullptr, &type, data, &size) == ERROR_SUCCESS &&
+        type == REG_BINARY && size > 0 && (data[0] & 1) != 0) {
+        Clause(LevelProblem, "turned off in Task Manager's Startup list: turn it on there");
+    }
+    RegCloseKey(key);
+}
+
+// Run values of the machine (`sid` ""), in one registry view, or of a user.
+static void RunValues(const Target *target, const char *sid, REGSAM view, const char *shell)
+{
+    HKEY key = OpenUnder(sid, FALSE, "Run", "", view);
+    if (key == nullptr) {
+        return;
+    }
+    char kept[MAX_PATH];
+    CopyText(kept, MAX_PATH, KeyPath.chars);
+    // 0 stands for a time not read, so a time read is never 0.
+    FILETIME written = {0, 0};
+    ULONGLONG time = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                      nullptr, nullptr, nullptr, nullptr, &written) == ERROR_SUCCESS
+                         ? Time(&written) | 1
+                         : 0;
+    BOOL view32 = view == KEY_WOW64_32KEY;
+    for (DWORD i = 0; i < 512; ++i) {
+        // Files are not read meanwhile: their buffer holds the value.
+        char *value = (char *)FileBytes;
+        char valueName[128];
+        DWORD nameSize = sizeof valueName;
+        DWORD size = TASK_FILE_MAX;
+        DWORD type = 0;
+        LONG result = RegEnumValueA(key, i, valueName, &nameSize, nullptr, &type, FileBytes, &size);
+        if (result == (LONG)ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (result == (LONG)ERROR_MORE_DATA) {
+            Say(LevelNote, "start", "%s: a value too large, not read", kept);
+        }
+        if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+            continue;
+        }
+        // The registry keeps whatever was stored: no terminator is promised.
+        value[size] = '\0';
+        char program[MAX_PATH];
+        char expanded[MAX_PATH];
+        ProgramOf(value, program);
+        DWORD length =
+            type == REG_EXPAND_SZ ? ExpandEnvironmentStringsA(program, expanded, MAX_PATH) : 0;
+        if (length > 0 && length <= MAX_PATH) {
+            CopyText(program, MAX_PATH, expanded);
+        }
+        if (!IsWatchdog(target, program)) {
+            continue;
+        }
+        Clear(&Where);
+        Format(&Where, "%s%s Run%s value %s", sid[0] != '\0' ? "HKU\\" : "HKLM", sid,
+               view32 ? " (32-bit)" : "", valueName);
+        BeginStart(target, Where.chars, program, kept, time);
+        Approval(sid, view32 ? "Run32" : "Run", valueName);
+        ExplorerClauses(shell);
+        EndStart(TRUE, ", at log-on by Explorer");
+    }
+    RegCloseKey(key);
+}
+
+// A string value of a key OpenUnder opens, or `otherwise`.
+static void ReadUnder(const char *sid, BOOL nt, const char *rest, const char *more,
+                      const char *name, char *value, const char *otherwise,
+                      const char *profile = nullptr)
+{
+    HKEY key = OpenUnder(sid, nt, rest, more);
+    if (key == nullptr || !ReadString(key, name, value, profile)) {
+        CopyText(value, MAX_PATH, otherwise);
+    }
+    if (key != nullptr) {
+        RegCloseKey(key);
+    }
+}
+
+// Every loaded user hive but the system's own accounts and class stores.
+static BOOL IsUserHive(const char *sid)
+{
+    return sid[0] == 'S' && sid[1] == '-' && !SameName(sid, "S-1-5-18") &&
+           !SameName(sid, "S-1-5-19") && !SameName(sid, "S-1-5-20") &&
+           !HoldsName(sid, Length(sid), "_Classes");
+}
+
+// ---- files ----
+
+static char FileText[TASK_FILE_MAX + 1];
+
+// Up to `capacity` bytes of a file; `*size` is capacity when it holds more.
+static BOOL ReadBounded(const char *path, DWORD capacity, DWORD *size, DWORD *error)
+{
+    HANDLE file =
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    *size = 0;
+    BOOL read = file != INVALID_HANDLE_VALUE;
+    DWORD got = 0;
+    while (read && *size < capacity) {
+        read = ReadFile(file, FileBytes + *size, capacity - *size, &got, nullptr);
+        if (!read || got == 0) {
+            break;
+        }
+        *size += got;
+    }
+    *error = GetLastError();
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+    return read;
+}
+
+typedef void (*FileVisitor)(const Target *target, const char *path, DWORD size, ULONGLONG written);
+
+#define MAX_FOLDERS 128
+
+// Each file under `base` whose name holds `pattern`, and in its subfolders
+// down to `depth` more levels, read into FileBytes for `visit`; `kind`
+// formats into Where the path, below `base` when `relative`.
+static void WalkFolder(const Target *target, const char *base, BOOL relative, const char *pattern,
+                       DWORD depth, const char *kind, FileVisitor visit)
+{
+    static char Folders[MAX_FOLDERS][MAX_PATH];
+    static BYTE Depths[MAX_FOLDERS];
+    static WIN32_FIND_DATAA Found;
+    DWORD shownAt = relative ? Length(base) : 0;
+    DWORD count = CopyText(Folders[0], MAX_PATH, base) ? 1 : 0;
+    Depths[0] = (BYTE)depth;
+    for (DWORD next = 0; next < count; ++next) {
+        char path[MAX_PATH];
+        HANDLE find = JoinPath(path, Folders[next], "*") ? FindFirstFileA(path, &Found)
+                                                         : INVALID_HANDLE_VALUE;
+        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &Found)) {
+            if (Found.cFileName[0] == '.' || !JoinPath(path, Folders[next], Found.cFileName)) {
+                continue;
+            }
+            if ((Found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                if (Depths[next] > 0 && count == MAX_FOLDERS) {
+                    Say(LevelNote, "start", "%s: more folders than %u, not read", path,
+                        MAX_FOLDERS);
+                } else if (Depths[next] > 0) {
+                    CopyText(Folders[count], MAX_PATH, path);
+                    Depths[count++] = (BYTE)(Depths[next] - 1);
+                }
+                continue;
+            }
+            if (!HoldsName(Found.cFileName, Length(Found.cFileName), pattern)) {
+                continue;
+            }
+            ULONGLONG created = Time(&Found.ftCreationTime);
+            ULONGLONG written = Time(&Found.ftLastWriteTime);
+            DWORD size = 0;
+            DWORD error = 0;
+            Clear(&Where);
+            Format(&Where, kind, path + shownAt);
+            if (!ReadBounded(path, TASK_FILE_MAX + 1, &size, &error)) {
+                Say(LevelNote, "start", "%s: cannot be read (error %u)", Where.chars, error);
+            } else {
+                visit(target, path, size, written > created ? written : created);
+            }
+        }
+        if (find != INVALID_HANDLE_VALUE) {
+            FindClose(find);
+        }
+    }
+}
+
+static void TaskFile(const Target *target, const char *path, DWORD size, ULONGLONG written)
+{
+    static TaskFacts Task;
+    DWORD textLength = 0;
+    const char *malformed = ReadTaskFile(FileBytes, size, &Task, FileText, &textLength);
+    if (malformed != nullptr) {
+        // Whose it is, from its text, or from its bytes where it is not UTF-16.
+        if (size > TASK_FILE_MAX || HoldsName(FileText, textLength, target->name) ||
+            HoldsName((const char *)FileBytes, size, target->name)) {
+            Say(LevelWarning, "start", "%s: %s, so Task Scheduler cannot run it; %s", Where.chars,
+                malformed, Recreate);
+        }
+        return;
+    }
+    if (!IsWatchdog(target, Task.command)) {
+        return;
+    }
+    BeginStart(target, Where.chars, Task.command, path, written);
+    if (!Task.logon) {
+        Clause(LevelWarning, "no log-on trigger");
+    }
+    if (!Task.enabled) {
+        Clause(LevelProblem, "disabled");
+    }
+    if (!Task.highest) {
+        Clause(LevelProblem, "not elevated (RunLevel is not HighestAvailable): it measures 0");
+    }
+    if (!Task.interactive) {
+        Clause(LevelProblem, "not in the user's session (LogonType %s): nobody sees its warning",
+               Task.logonType);
+    }
+    if (!Task.limitRead) {
+        Clause(LevelProblem, "ExecutionTimeLimit %s is no duration: set PT0S", Task.limitText);
+    } else if (Task.limit != 0) {
+        BOOL hours = Task.limit >= 3600;
+        Clause(LevelProblem,
+               "Task Scheduler stops it %u %s after each log-on (ExecutionTimeLimit %s)",
+               (DWORD)Divide(Task.limit, hours ? 3600 : 60), hours ? "hours" : "minutes",
+               Task.limitText);
+    }
+    if (Task.noBatteryStart || Task.batteryStop) {
+        Clause(LevelWarning, "%s on batteries",
+               Task.noBatteryStart && Task.batteryStop ? "neither started nor kept running"
+               : Task.noBatteryStart                   ? "not started"
+                                                       : "stopped");
+    }
+    if (Line.level == LevelProblem) {
+        Clause(LevelProblem, Recreate);
+    }
+    EndStart(Task.logon,
+             ", at log-on, elevated, in the user's session, never stopped by Task Scheduler");
+}
+
+static void JobFile(const Target *target, const char *path, DWORD size, ULONGLONG written)
+{
+    static JobFacts Job;
+    const char *malformed = size > TASK_FILE_MAX ? "too large" : ReadJobFile(FileBytes, size, &Job);
+    if (malformed != nullptr) {
+        Say(LevelNote, "start", "%s: %s, not read", Where.chars, malformed);
+        return;
+    }
+    if (!IsWatchdog(target, Job.application)) {
+        return;
+    }
+    BeginStart(target, Where.chars, Job.application, path, written);
+    if (!Job.logon) {
+        Clause(LevelWarning, "no log-on trigger");
+    }
+    if ((Job.flags & JOB_DISABLED) != 0) {
+        Clause(LevelProblem, "disabled");
+    }
+    if (Job.maxRunTime != 0xFFFFFFFFu) {
+        Clause(LevelProblem,
+               "Task Scheduler stops it %u hours after each start: untick \"Stop the task if it "
+               "runs for 72 hours\"",
+               (DWORD)(Job.maxRunTime / 3600000u));
+    }
+    if ((Job.flags & (JOB_NO_BATTERY_START | JOB_BATTERY_STOP)) != 0) {
+        Clause(LevelWarning, "held back or stopped on batteries");
+    }
+    EndStart(Job.logon, ", at log-on, never stopped by Task Scheduler");
+}
+
+static void LinkFile(const Target *target, const char *path, DWORD size, ULONGLONG written)
+{
+    char link[MAX_PATH];
+    const char *malformed =
+        size > TASK_FILE_MAX ? "too large" : ReadShortcut(FileBytes, size, link);
+    if (malformed != nullptr) {
+        // Most shortcuts are someone else's: only one naming the watchdog is said.
+        if (HoldsName((const char *)FileBytes, size, target->name)) {
+            Say(LevelNote, "start", "%s: %s, so where it points is not known", Where.chars,
+                malformed);
+        }
+        return;
+    }
+    if (!IsWatchdog(target, link)) {
+        return;
+    }
+    BeginStart(target, Where.chars, link, path, written);
+    Approval(Scene.sid, "StartupFolder", FileNameOf(path));
+    ExplorerClauses(Scene.userShell);
+    EndStart(TRUE, ", at log-on by Explorer");
+}
+
+// The machine's Startup folder (`sid` "") or a user's, as User Shell Folders
+// names it.
+static void StartupFolder(const Target *target, const char *sid, const char *shell)
+{
+    char profile[MAX_PATH];
+    char folder[MAX_PATH];
+    ReadUnder("", TRUE, "ProfileList\\", sid, "ProfileImagePath", profile, "");
+    ReadUnder(sid, FALSE, "Explorer\\User Shell Folders", "",
+              sid[0] != '\0' ? "Startup" : "Common Startup", folder, "",
+              sid[0] != '\0' && profile[0] != '\0' ? profile : nullptr);
+    if (folder[0] != '\0') {
+        Scene.sid = sid;
+        Scene.userShell = shell;
+        WalkFolder(target, folder, FALSE, ".lnk", 0, "Startup shortcut %s", LinkFile);
+    }
+}
+
+void ReportStart(const Target *target)
+{
+    StartCount = 0;
+    Scene.counted = 0;
+    char named[MAX_PATH];
+    char readable[MAX_PATH];
+    SystemFolder(TheSystem.is64 ? MACHINE_X64 : MACHINE_X86, named, readable);
+    Scene.systemDrive = named[1] == ':' ? named[0] : '\0';
+
+    ReadUnder("", TRUE, "Winlogon", "", "Shell", Scene.shell, "");
+    HKEY key = OpenUnder("", FALSE, "Policies\\System");
+    DWORD lua = 1; // on by default from 6.0
+    DWORD size = sizeof lua;
+    DWORD type = 0;
+    if (key != nullptr) {
+        if (RegQueryValueExA(key, "EnableLUA", nullptr, &type, (BYTE *)&lua, &size) !=
+                ERROR_SUCCESS ||
+            type != REG_DWORD) {
+            lua = 1;
+        }
+        RegCloseKey(key);
+    }
+    Scene.filtered = TheSystem.major >= 6 && lua != 0;
+
+    RunValues(target, "", 0, Scene.shell);
+    if (TheSystem.is64) {
+        RunValues(target, "", KEY_WOW64_32KEY, Scene.shell);
+    }
+    StartupFolder(target, "", Scene.shell);
+    for (DWORD i = 0; i < 64; ++i) {
+        char sid[128];
+        DWORD length = sizeof sid;
+        if (RegEnumKeyExA(HKEY_USERS, i, sid, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        if (!IsUserHive(sid)) {
+            continue;
+        }
+        // The user's own shell, or the machine's.
+        char shell[MAX_PATH];
+        ReadUnder(sid, TRUE, "Winlogon", "", "Shell", shell, Scene.shell);
+        RunValues(target, sid, 0, shell);
+        StartupFolder(target, sid, shell);
+    }
+
+    char tasks[MAX_PATH];
+    if (JoinPath(tasks, readable, "Tasks")) {
+        WalkFolder(target, tasks, TRUE, "", 4, "task %s", TaskFile);
+    }
+    // The Windows folder holds the system folder, and 1.0's jobs.
+    DWORD end = Length(named);
+    while (end > 0 && named[end - 1] != '\\') {
+        --end;
+    }
+    if (end > 0) {
+        named[end - 1] = '\0';
+    }
+    if (end > 0 && JoinPath(tasks, named, "Tasks")) {
+        WalkFolder(target, tasks, FALSE, ".job", 0, "job %s", JobFile);
+    }
+
+    if (Scene.counted == 0) {
+        BOOL running = RunningCopies > 0;
+        Say(running ? LevelWarning : LevelProblem, "start",
+            running ? "nothing found starts %s at log-on, though it runs now: make sure what "
+                      "starts it does so elevated at every log-on"
+                    : "nothing starts %s at log-on: create its task from tovrin-task.xml (on XP "
+                      "a Run value for an administrator)",
+            target->name);
+    } else if (Scene.counted > 1) {
+        Say(LevelWarning, "start.count",
+            "%u starts at log-on: two watchdogs would run at once; keep one", Scene.counted);
+    }
+}
