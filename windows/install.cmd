@@ -4,7 +4,8 @@ rem elevated command prompt on the protected machine. Everything it needs is
 rem checked before anything changes; a step that fails later undoes the steps
 rem before it. It never commits the write filter and never restarts.
 rem Exit codes: 0 installed, 1 refused (nothing changed), 2 failed and undone,
-rem 3 installed but the check says not ready, 4 failed and not fully undone.
+rem 3 installed but the check finds a problem that the commit below does not
+rem settle, 4 failed and not fully undone.
 setlocal
 set "KIT=%~dp0"
 set "TARGET=C:\Tovrin"
@@ -182,10 +183,16 @@ echo.
 "%TARGET%\tovrin-check.exe"
 set "CHECKED=%errorlevel%"
 echo.
+rem Files just written to a protected volume are "persist" problems until the
+rem commit below; any other problem needs fixing before that.
+set "UNSETTLED="
+if "%CHECKED%"=="2" for /f "tokens=1,2" %%a in ('"%TARGET%\tovrin-check.exe"') do (
+    if "%%a"=="PROBLEM" if not "%%b"=="persist" set "UNSETTLED=1"
+)
 set "RESULT=0"
-if "%CHECKED%"=="2" set "RESULT=3"
+if "%CHECKED%"=="2" if defined UNSETTLED set "RESULT=3"
 if "%RESULT%"=="3" echo install: the check says not ready, exit code 2: fix each PROBLEM line first
-if "%RESULT%"=="0" echo install: the check ended with exit code %CHECKED%; "running" is expected to warn until the next log-on
+if "%RESULT%"=="0" echo install: the check ended with exit code %CHECKED%; "persist" lasts until the commit below, "running" until the next log-on
 call :remaining
 exit /b %RESULT%
 

@@ -15,7 +15,7 @@ __attribute__((noinline)) int Mixed(int a, int b)
 }
 
 // Over every size budget, whatever the runtime adds: data the file must hold.
-static volatile const char Bulk[32768] = {1};
+static volatile const char Bulk[65536] = {1};
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
 {
