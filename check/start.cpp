@@ -86,9 +86,9 @@ static BOOL IsWatchdog(const Target *target, const char *program)
 
 // HKLM's own view of the machine's keys, which a 32-bit check on 64-bit
 // Windows would otherwise see through Wow6432Node.
-static REGSAM Native(HKEY root)
+static REGSAM Native(BOOL machine)
 {
-    return root == HKEY_LOCAL_MACHINE && TheSystem.is64 ? KEY_WOW64_64KEY : 0;
+    return machine && TheSystem.is64 ? KEY_WOW64_64KEY : 0;
 }
 
 // The last key OpenUnder named, "HKLM\..." or "HKU\SID\...".
@@ -106,7 +106,7 @@ static HKEY OpenUnder(const char *sid, BOOL nt, const char *rest, const char *mo
     HKEY key = nullptr;
     return RegOpenKeyExA(root, KeyPath.chars + (sid[0] != '\0' ? 4 : 5), 0,
                          KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS |
-                             (view != 0 ? view : Native(root)),
+                             (view != 0 ? view : Native(root == HKEY_LOCAL_MACHINE)),
                          &key) == ERROR_SUCCESS
                ? key
                : nullptr;

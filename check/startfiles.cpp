@@ -49,7 +49,7 @@ void ProgramOf(const char *command, char *program)
     // Unquoted, a blank ends the program only after its ".exe", if it has one.
     BOOL exe = HoldsName(command, Length(command), ".exe");
     DWORD length = 0;
-    for (; command[length] != '\0' && length < MAX_PATH - 1; ++length) {
+    for (; length < MAX_PATH - 1 && command[length] != '\0'; ++length) {
         char c = command[length];
         if (quoted
                 ? c == '"'
