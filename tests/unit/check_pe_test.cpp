@@ -16,6 +16,15 @@ namespace
 const size_t OptionalHeader = 0x98;
 const size_t ExportDirectory = 0x200;
 
+unsigned long Get32(const std::string &image, size_t at)
+{
+    unsigned long value = 0;
+    for (int i = 3; i >= 0; --i) {
+        value = value << 8 | (unsigned char)image[at + i];
+    }
+    return value;
+}
+
 void Put32(std::string &image, size_t at, unsigned long value)
 {
     for (int i = 0; i < 4; ++i) {
@@ -95,8 +104,17 @@ TEST(CheckPe, ExportsAreReadFromTheFileBytesAlone)
              }
          },
          nullptr, ExportMissing, ExportMissing, ""},
-        {"ordinal past the functions",
-         [](std::string &image) { image[ExportDirectory + 40 + 24] = 9; }, nullptr, ExportMissing,
+        {"name count whose products wrap",
+         [](std::string &image) { Put32(image, ExportDirectory + 24, 0x80000000); },
+         "its export tables lie outside the file", ExportMissing, ExportMissing, nullptr},
+        {"a function right after the export directory is no forwarder",
+         [](std::string &image) {
+             // The directory ends where EwfMgrOpenProtected's text begins.
+             Put32(image, OptionalHeader + 100, Get32(image, ExportDirectory + 48) - 0x1000);
+         },
+         nullptr, ExportHere, ExportHere, ""},
+        {"ordinal one past the functions",
+         [](std::string &image) { image[ExportDirectory + 40 + 24] = 3; }, nullptr, ExportMissing,
          ExportForwarded, "evil.EwfMgrOpenProtected"},
         {"forwarder cut by the end of the file",
          [](std::string &image) { image.resize(image.size() - 6); }, nullptr, ExportHere,

@@ -373,6 +373,8 @@ TEST_F(VolumesTest, PassLeavesAVolumeWhoseProtectionIsOffAsItIs)
         for (unsigned i = 0; i < 3; ++i) {
             std::string name = std::string("Vol") + letters[i];
             sim::Volume &volume = sim::AddVolume(name, (WCHAR)letters[i], MiB << i);
+            // RAM-REG, Standard 7's usual mode, is protected as RAM is.
+            volume.type = i == 1 ? EWF_RAM_REG : EWF_RAM;
             if ((off >> i & 1) != 0) {
                 volume.state = EWF_DISABLED;
                 volume.bootCommand = EWF_NO_CMD;
