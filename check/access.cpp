@@ -190,18 +190,6 @@ static BOOL Uac = FALSE;
 static BOOL FilterBuiltIn = FALSE;
 static const char PolicyKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
 
-static DWORD PolicyNumber(HKEY key, const char *name, DWORD otherwise)
-{
-    DWORD type = 0;
-    DWORD value = 0;
-    DWORD size = sizeof value;
-    if (RegQueryValueExA(key, name, nullptr, &type, (BYTE *)&value, &size) != ERROR_SUCCESS ||
-        type != REG_DWORD || size != sizeof value) {
-        return otherwise;
-    }
-    return value;
-}
-
 static void ReadUac()
 {
     DWORD major = TheSystem.major;
@@ -212,8 +200,8 @@ static void ReadUac()
     // Windows would otherwise read Wow6432Node's copy.
     if (Uac && RegOpenKeyExA(HKEY_LOCAL_MACHINE, PolicyKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
                              &key) == ERROR_SUCCESS) {
-        Uac = PolicyNumber(key, "EnableLUA", 1) != 0;
-        FilterBuiltIn = PolicyNumber(key, "FilterAdministratorToken", 0) != 0;
+        Uac = ReadNumber(key, "EnableLUA", 1) != 0;
+        FilterBuiltIn = ReadNumber(key, "FilterAdministratorToken", 0) != 0;
         RegCloseKey(key);
     }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "check/report.h"
+#include "platform/advapi32.h"
 #include "platform/kernel32.h"
 
 #define TOO_LONG "the path is longer than Windows allows (259 characters)"
@@ -31,6 +32,8 @@ struct SystemFacts {
 extern SystemFacts TheSystem;
 
 BOOL IsFile(const char *path);
+// A REG_DWORD of the key, or `otherwise` when it is missing or of another type.
+DWORD ReadNumber(HKEY key, const char *name, DWORD otherwise);
 // The whole file, at most `limit` bytes, in a block to be released with
 // LocalFree; null, with the error, when it cannot be read or is larger.
 BYTE *ReadWholeFile(const char *path, DWORD limit, DWORD *size, DWORD *error);

@@ -6,8 +6,7 @@
 
 static const char ReplyKey[] = "System\\CurrentControlSet\\Control\\Error Message Instrument";
 
-// A REG_DWORD of the key, or `otherwise` when it is missing or of another type.
-static DWORD ReadNumber(HKEY key, const char *name, DWORD otherwise)
+DWORD ReadNumber(HKEY key, const char *name, DWORD otherwise)
 {
     DWORD type = 0;
     DWORD value = 0;

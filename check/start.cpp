@@ -473,14 +473,8 @@ void ReportStart(const Target *target)
     ReadUnder("", TRUE, "Winlogon", "", "Shell", Scene.shell, "");
     HKEY key = OpenUnder("", FALSE, "Policies\\System");
     DWORD lua = 1; // on by default from 6.0
-    DWORD size = sizeof lua;
-    DWORD type = 0;
     if (key != nullptr) {
-        if (RegQueryValueExA(key, "EnableLUA", nullptr, &type, (BYTE *)&lua, &size) !=
-                ERROR_SUCCESS ||
-            type != REG_DWORD) {
-            lua = 1;
-        }
+        lua = ReadNumber(key, "EnableLUA", 1);
         RegCloseKey(key);
     }
     Scene.filtered = TheSystem.major >= 6 && lua != 0;
