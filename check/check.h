@@ -34,6 +34,9 @@ extern SystemFacts TheSystem;
 BOOL IsFile(const char *path);
 // A REG_DWORD of the key, or `otherwise` when it is missing or of another type.
 DWORD ReadNumber(HKEY key, const char *name, DWORD otherwise);
+// Up to `capacity` bytes of a file into `bytes`; `*size` is `capacity` when
+// it holds more. FALSE, with the error, when it cannot be read.
+BOOL ReadInto(const char *path, BYTE *bytes, DWORD capacity, DWORD *size, DWORD *error);
 // The whole file, at most `limit` bytes, in a block to be released with
 // LocalFree; null, with the error, when it cannot be read or is larger.
 BYTE *ReadWholeFile(const char *path, DWORD limit, DWORD *size, DWORD *error);

@@ -261,29 +261,6 @@ static BOOL IsUserHive(const char *sid)
 
 static char FileText[TASK_FILE_MAX + 1];
 
-// Up to `capacity` bytes of a file; `*size` is capacity when it holds more.
-static BOOL ReadBounded(const char *path, DWORD capacity, DWORD *size, DWORD *error)
-{
-    HANDLE file =
-        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
-    *size = 0;
-    BOOL read = file != INVALID_HANDLE_VALUE;
-    DWORD got = 0;
-    while (read && *size < capacity) {
-        read = ReadFile(file, FileBytes + *size, capacity - *size, &got, nullptr);
-        if (!read || got == 0) {
-            break;
-        }
-        *size += got;
-    }
-    *error = GetLastError();
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
-    }
-    return read;
-}
-
 typedef void (*FileVisitor)(const Target *target, const char *path, DWORD size, ULONGLONG written);
 
 #define MAX_FOLDERS 128
@@ -327,7 +304,7 @@ static void WalkFolder(const Target *target, const char *base, BOOL relative, co
             DWORD error = 0;
             Clear(&Where);
             Format(&Where, kind, path + shownAt);
-            if (!ReadBounded(path, TASK_FILE_MAX + 1, &size, &error)) {
+            if (!ReadInto(path, FileBytes, TASK_FILE_MAX + 1, &size, &error)) {
                 Say(LevelNote, "start", "%s: cannot be read (error %u)", Where.chars, error);
             } else {
                 visit(target, path, size, written > created ? written : created);

@@ -14,19 +14,16 @@ BOOL IsFile(const char *path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-BYTE *ReadWholeFile(const char *path, DWORD limit, DWORD *size, DWORD *error)
+BOOL ReadInto(const char *path, BYTE *bytes, DWORD capacity, DWORD *size, DWORD *error)
 {
     HANDLE file =
         CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, 0, nullptr);
-    BYTE *bytes =
-        file != INVALID_HANDLE_VALUE ? (BYTE *)LocalAlloc(LMEM_FIXED, limit + 1) : nullptr;
     *size = 0;
-    BOOL read = bytes != nullptr;
+    BOOL read = file != INVALID_HANDLE_VALUE;
     DWORD got = 0;
-    // One byte more than the limit, to tell a file that is larger.
-    while (read && *size <= limit) {
-        read = ReadFile(file, bytes + *size, limit + 1 - *size, &got, nullptr);
+    while (read && *size < capacity) {
+        read = ReadFile(file, bytes + *size, capacity - *size, &got, nullptr);
         if (!read || got == 0) {
             break;
         }
@@ -36,7 +33,18 @@ BYTE *ReadWholeFile(const char *path, DWORD limit, DWORD *size, DWORD *error)
     if (file != INVALID_HANDLE_VALUE) {
         CloseHandle(file);
     }
-    if (read && *size > limit) {
+    return read;
+}
+
+BYTE *ReadWholeFile(const char *path, DWORD limit, DWORD *size, DWORD *error)
+{
+    // One byte more than the limit, to tell a file that is larger.
+    BYTE *bytes = (BYTE *)LocalAlloc(LMEM_FIXED, limit + 1);
+    *size = 0;
+    BOOL read = bytes != nullptr && ReadInto(path, bytes, limit + 1, size, error);
+    if (bytes == nullptr) {
+        *error = GetLastError();
+    } else if (read && *size > limit) {
         *error = ERROR_FILE_TOO_LARGE;
         read = FALSE;
     }

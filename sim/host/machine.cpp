@@ -149,12 +149,10 @@ void FillLookupDefaults()
 
 std::vector<unsigned char> Image(WORD machine)
 {
-    std::vector<unsigned char> image(0x1000, 0);
-    image[0] = 'M';
-    image[1] = 'Z';
-    Put32(image, 0x3C, 0x80);
-    memcpy(&image[0x80], "PE\0\0", 4);
-    Put16(image, 0x84, machine);
+    // As much of the check's own image as it reads of itself in memory.
+    std::string headers = fake::PeImage(machine, {});
+    std::vector<unsigned char> image(headers.begin(), headers.end());
+    image.resize(0x1000, 0);
     return image;
 }
 

@@ -10,14 +10,7 @@ const std::string RunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 std::string PeHeader(unsigned machine)
 {
-    std::string image(0x200, '\0');
-    image[0] = 'M';
-    image[1] = 'Z';
-    image[0x3C] = (char)0x80;
-    image.replace(0x80, 4, std::string("PE\0\0", 4));
-    image[0x84] = (char)(machine & 0xFF);
-    image[0x85] = (char)(machine >> 8);
-    return image;
+    return fake::PeImage((WORD)machine, {});
 }
 
 void OnlyAdministrators(fake::File &file)
