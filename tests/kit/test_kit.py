@@ -13,6 +13,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import unicodedata
 import unittest
 import xml.etree.ElementTree as ElementTree
 import zipfile
@@ -377,6 +378,112 @@ class Refuses(TempCase):
                 edit(source)
                 self.assertIn(expected, self.refused(source, dist))
 
+
+
+# Notepad shows about 80 columns; East Asian wide and full-width characters
+# take two, and so do the ambiguous ones (x, arrows, circled digits), which
+# code page 932 fonts draw full width. Commands and the check's lines are
+# exempt: a command is typed on one line, and a report line is quoted as the
+# check prints it.
+COLUMNS = 78
+NO_LINE_START = set("、。，．）」』】〕・ーぁぃぅぇぉっゃゅょゎァィゥェォッャュョヮヵヶ！？：；")
+LIST_ITEM = re.compile(r"^( *)(- |\d+\. )")
+KATAKANA = "ァ-ヺー"
+
+
+def guide_blocks(text):
+    """(is_code, first line number, lines) per block; code is indented four
+    past the text of the list item it follows, or past the margin."""
+    found, content, number, block = [], 0, 0, []
+    for number, line in enumerate(text.split("\n") + [""], 1):
+        if line.strip():
+            block.append(line)
+            continue
+        if not block:
+            continue
+        first = block[0]
+        indent, item = len(first) - len(first.lstrip(" ")), LIST_ITEM.match(first)
+        if first.startswith("#") or (indent == 0 and not item):
+            content = 0
+        is_code = not item and indent >= content + 4
+        for line_ in block if not is_code else []:
+            match = LIST_ITEM.match(line_)
+            content = len(match.group(0)) if match else content
+        found.append((is_code, number - len(block), block))
+        block = []
+    return found
+
+
+def columns(text):
+    return sum(2 if unicodedata.east_asian_width(c) in "WFA" else 1 for c in text)
+
+
+class Guides(unittest.TestCase):
+    """Both guides as Notepad shows them, and the same commands in each."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.guides = {name: guide_blocks((ROOT / "docs" / name).read_text(encoding="utf-8"))
+                      for name in ("guide.en.md", "guide.ja.md")}
+
+    def prose(self):
+        for name, found in self.guides.items():
+            for is_code, first, block in found:
+                for offset, line in enumerate(block if not is_code else []):
+                    yield name, first + offset, line
+
+    def test_prose_lines(self):
+        for name, number, line in self.prose():
+            with self.subTest(f"{name}:{number}"):
+                self.assertLessEqual(columns(line), COLUMNS, line)
+                self.assertNotIn(line.lstrip()[:1], NO_LINE_START, line)
+                # A label that fits on a line stays whole; a quoted report line may wrap.
+                for opening, closing in (("「", "」"), ("[", "]"), ("『", "』")):
+                    tail = line.rsplit(opening, 1)[1] if opening in line else None
+                    rest = self.next_line(name, number)
+                    if tail is not None and closing not in tail and closing in rest:
+                        label = opening + tail + rest.split(closing, 1)[0] + closing
+                        self.assertGreater(columns(label), 60, f"label split: {line}")
+                self.assertIsNone(re.search(f"[{KATAKANA}]$", line) and
+                                  re.match(f"[{KATAKANA}]", self.next_line(name, number)),
+                                  f"katakana word split: {line}")
+
+    def next_line(self, name, number):
+        for is_code, first, block in self.guides[name]:
+            if not is_code and first <= number < first + len(block) - 1:
+                return block[number - first + 1].lstrip()
+        return ""
+
+    def test_same_commands_in_both(self):
+        # Blocks pair up in order; a block the Japanese guide translates keeps
+        # every untranslated line where the English one has it.
+        english, japanese = ([[line.strip() for line in block] for is_code, _, block in self.guides[name] if is_code]
+                             for name in ("guide.en.md", "guide.ja.md"))
+        self.assertEqual(len(english), len(japanese))
+        for index, (en, ja) in enumerate(zip(english, japanese)):
+            with self.subTest(block=index, first=en[0]):
+                if all(line.isascii() for line in ja):
+                    self.assertEqual(ja, en)
+                else:
+                    self.assertEqual(len(ja), len(en))
+                    self.assertEqual([line for line in ja if line.isascii()],
+                                     [e for e, j in zip(en, ja) if j.isascii()])
+
+    def test_checks_catch_what_they_are_for(self):
+        for label, text, failing in (
+            ("wide line", "あ" * 40 + "\n", "test_prose_lines"),
+            ("small kana first", "あいう\nっと\n", "test_prose_lines"),
+            ("label split", "[ファイル名を\n指定して実行] を選びます\n", "test_prose_lines"),
+            ("katakana split", "ウォッチ\nドッグ\n", "test_prose_lines"),
+        ):
+            with self.subTest(label):
+                case = Guides(failing)
+                case.guides = {"guide.ja.md": guide_blocks(text)}
+                self.assertFalse(case.run().wasSuccessful())
+        case = Guides("test_same_commands_in_both")
+        case.guides = {"guide.en.md": guide_blocks("a\n\n    ewfmgr c: -commit\n"),
+                       "guide.ja.md": guide_blocks("あ\n\n    ewfmgr c: -enable\n")}
+        self.assertFalse(case.run().wasSuccessful())
 
 class Conversion(unittest.TestCase):
     def test_line_ends_bom_and_final_newline(self):
