@@ -51,7 +51,12 @@ set "TRIES="
 set "TRIES=%TRIES%x"
 if "%TRIES%"=="xxxxxxxxxx" goto refuse_temp
 set "WORK=%TEMP%\tovrin-install-%RANDOM%%RANDOM%"
-mkdir "%WORK%" 2>nul || goto claim
+if exist "%WORK%" goto claim
+rem mkdir leaves the exit code as it was when it succeeds: from 0, a 1 means
+rem another run took the name meanwhile.
+call :zero
+mkdir "%WORK%"
+if errorlevel 1 goto claim
 if not exist "%WORK%\" goto claim
 
 rem ---- which Windows, which files: ver is built into cmd, so it is always
@@ -189,8 +194,10 @@ if exist "%TARGET%\tovrin.ini" (
     echo/install: step: keep %TARGET%\tovrin.ini as it is, with its limit
 ) else (
     echo/install: step: copy the sample tovrin.ini to %TARGET%
+    call :zero
     copy /y "%KIT%tovrin.ini" "%TARGET%\tovrin.ini" >nul
     if errorlevel 1 goto fail_ini
+    if not exist "%TARGET%\tovrin.ini" goto fail_ini
     set "COPIED_INI=1"
 )
 
@@ -445,6 +452,7 @@ exit /b 0
 
 :put_back
 echo/install: undo: put back the earlier %TARGET%\%1
+call :zero
 copy /y "%WORK%\%1" "%TARGET%\%1" >nul
 if errorlevel 1 set "LEFT=%LEFT% %TARGET%\%1 of this kit;"
 exit /b 0
@@ -485,6 +493,7 @@ exit /b 0
 :copy_shipped
 if defined FAILED_COPY exit /b 0
 echo/install: step: copy %KITARCH%\%1 to %TARGET%
+call :zero
 copy /y "%KIT%%KITARCH%\%1" "%TARGET%\%1" >nul
 if errorlevel 1 set "FAILED_COPY=%1"
 if not exist "%TARGET%\%1" set "FAILED_COPY=%1"
@@ -513,6 +522,9 @@ echo/install:   ewfmgr c: -enable      then restart: protection is off until the
 echo/install: Both work in RAM-REG mode too; there only -disable without a commit fails.
 echo/install: A commit keeps everything written since the boot, not only this install.
 echo/install: Then log on as the machine's user and run %TARGET%\tovrin-check.exe again.
+exit /b 0
+
+:zero
 exit /b 0
 
 :end

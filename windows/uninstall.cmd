@@ -41,7 +41,12 @@ set "TRIES="
 set "TRIES=%TRIES%x"
 if "%TRIES%"=="xxxxxxxxxx" goto refuse_temp
 set "WORK=%TEMP%\tovrin-uninstall-%RANDOM%%RANDOM%"
-mkdir "%WORK%" 2>nul || goto claim
+if exist "%WORK%" goto claim
+rem mkdir leaves the exit code as it was when it succeeds: from 0, a 1 means
+rem another run took the name meanwhile.
+call :zero
+mkdir "%WORK%"
+if errorlevel 1 goto claim
 if not exist "%WORK%\" goto claim
 
 rem ver read from a file: for /f on a command runs AutoRun as well.
@@ -313,6 +318,9 @@ echo/uninstall:   ewfmgr c: -commitanddisable -live
 echo/uninstall:   ewfmgr c: -enable      then restart
 echo/uninstall: Both work in RAM-REG mode too; there only -disable without a commit fails.
 echo/uninstall: A commit keeps everything written since the boot, not only this removal.
+exit /b 0
+
+:zero
 exit /b 0
 
 :end

@@ -79,8 +79,12 @@ QEMU_I386 = Path("/proc/sys/fs/binfmt_misc/qemu-i386")
 
 
 def can_run_i386() -> bool:
-    return subprocess.run(["/lib/ld-linux.so.2", "--version"],
-                          capture_output=True).returncode == 0
+    # A kernel without i386 support refuses the loader outright: "Exec format error".
+    try:
+        return subprocess.run(["/lib/ld-linux.so.2", "--version"],
+                              capture_output=True).returncode == 0
+    except OSError:
+        return False
 
 
 def qemu_registered() -> bool:
