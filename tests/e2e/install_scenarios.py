@@ -496,13 +496,13 @@ def refuses_rights_net_only(arch):
 
 
 def refuses_tools_missing(arch):
-    refusal(arch, lambda m: None, ["install: refused: this image lacks icacls.exe schtasks.exe in C:\\windows\\system32"],
+    refusal(arch, lambda m: None, ["install: refused: this image lacks icacls.exe schtasks.exe in C:\\windows\\System32"],
             tools={"missing": ["icacls.exe", "schtasks.exe"]})
 
 
 def refuses_rights_unknown(arch):
     refusal(arch, lambda m: None, ["install: refused: none of reg.exe, fsutil.exe and net.exe is in "
-                                   "C:\\windows\\system32, so whether this prompt has administrative rights "
+                                   "C:\\windows\\System32, so whether this prompt has administrative rights "
                                    "cannot be told"],
             tools={"missing": ["reg.exe", "fsutil.exe", "net.exe"]})
 
