@@ -73,6 +73,10 @@ class Machine:
         self.task = next((p for p in self.system.iterdir() if p.name.lower() == "tasks"),
                          self.system / "Tasks") / "Tovrin"
         self.disabled = []
+        shown = wine.wine(arch, "cmd", "/c", "ver", capture_output=True, stdin=subprocess.DEVNULL, timeout=600)
+        if b"Windows" not in shown.stdout:
+            raise Skipped(f"{arch}: Wine runs no program here: its cmd /c ver ended with exit code "
+                          f"{shown.returncode} and printed nothing ({wine.how_it_runs(arch)})")
         self.root = wine.WORK / f"install-{arch}"
         shutil.rmtree(self.root, ignore_errors=True)
         self.root.mkdir(parents=True)
