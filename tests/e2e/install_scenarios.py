@@ -478,6 +478,20 @@ def refuses_foreign_files(arch):
                 + [f"install:   {name}" for name in names])
 
 
+def refuses_read_only(arch):
+    """An earlier tovrin.exe that is read-only, as a copy from a CD keeps it:
+    copy could not replace it, so it is named before anything changes."""
+    def read_only(machine):
+        machine.target.mkdir()
+        (machine.target / "tovrin.exe").write_bytes(b"MZ")
+        (machine.target / "tovrin.exe").chmod(0o444)
+    try:
+        refusal(arch, read_only, ["install: refused: read-only in C:\\Tovrin: tovrin.exe: a copy from a CD keeps that",
+                                  "install:   attrib -r C:\\Tovrin\\*.exe"])
+    finally:
+        (wine.drive_c(arch) / "Tovrin" / "tovrin.exe").chmod(0o644)
+
+
 def refuses_task_of_another(arch):
     refusal(arch, lambda machine: shutil.copyfile(machine.kit / "tovrin-task.xml", machine.task),
             ["install: refused: a scheduled task named Tovrin exists, but C:\\Tovrin does not"])
@@ -796,15 +810,17 @@ def what_wine_cannot_show(arch):
         "permissions, so what icacls and cacls leave on C:\\Tovrin, and what icacls /restore puts back, cannot "
         "be read back (the commands they were given are checked); Wine's cmd keeps no CMDCMDLINE, so the line "
         "Explorer gives is supplied by the scenario; Wine's cmd prints '(' for echo(, so the scripts use echo/; "
+        "Wine's for /f reads a line that starts with ';' even without eol=, so the ';notes' rows pass "
+        "with or without it; "
         "Wine has no SecurePipeServers\\winreg key and grants every prompt every right, so a refused read of it "
-        "cannot be shown; Wine lets a running tovrin.exe be deleted; AutoRun output, a filtered UAC token, "
-        "FAT volumes, read-only files from a CD and the exit codes of the real icacls, cacls and fsutil are "
+        "cannot be shown; AutoRun output, a filtered UAC token, "
+        "FAT volumes and the exit codes of the real icacls, cacls and fsutil are "
         "Windows' own")
 
 
 SCENARIOS = {f.__name__: f for f in [
     install_fresh, install_check_not_ready, edition_from_ver, install_xp, refuses_xp_on_x64,
-    reinstall_keeps_profile, refuses_foreign_files, refuses_task_of_another, refuses_not_elevated,
+    reinstall_keeps_profile, refuses_foreign_files, refuses_read_only, refuses_task_of_another, refuses_not_elevated,
     refuses_tools_missing, refuses_rights_unknown, refuses_rights_net_only, rights_by_registry,
     register_fails_undone, reinstall_fails_undone, check_exit_codes, install_horm, started_by_explorer,
     uninstall, uninstall_refuses_foreign, uninstall_while_running, uninstall_held_open,
