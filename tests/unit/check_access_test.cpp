@@ -232,6 +232,12 @@ TEST_F(CheckTest, AdministratorsAccountUnderUac)
          "WARNING",
          "may also be changed by KIOSK\\Administrator (owner) (an administrator)" +
              std::string(Why)},
+        {"an administrator through a domain group",
+         5,
+         {},
+         [](fake::File &f) { f.owner = "S-1-5-21-7-7-7-1002"; },
+         "ok",
+         "changed only by administrators: KIOSK\\operator (owner) (an administrator)"},
         {"an account that is no administrator reads as before",
          6,
          {{"EnableLUA", 1}},
@@ -252,7 +258,8 @@ TEST_F(CheckTest, AdministratorsAccountUnderUac)
         fake::AddAccount(Setup, "KIOSK", "setup", 1);
         fake::AddAccount(BuiltIn, "KIOSK", "Administrator", 1);
         fake::AddAccount(Kiosk, "KIOSK", "kiosk", 1);
-        fake::SetAdministrators({BuiltIn, Setup});
+        fake::AddAccount("S-1-5-21-7-7-7-1002", "KIOSK", "operator", 1, {"S-1-5-21-9-9-9-512"});
+        fake::SetAdministrators({BuiltIn, Setup, "S-1-5-21-9-9-9-512"});
         c.arrange(fake::AddFolder("C:\\Tovrin"));
         Run();
         EXPECT_EQ(c.level, Line("access.folder").level) << c.what << ":\n" << output;
@@ -511,7 +518,7 @@ TEST_F(CheckTest, MembershipUnknownWithoutTheGroupList)
     // account is then not shown to be an administrator.
     const std::function<void()> arrangements[] = {
         [] { fake::AddLibrary("C:\\WINDOWS\\system32\\netapi32.dll", {"NetApiBufferFree"}); },
-        [] { fake::Fail("NetLocalGroupGetMembers", 5); },
+        [] { fake::Fail("NetUserGetLocalGroups", 5); },
         [] { fake::Fail("LookupAccountSidW", 1332); },
     };
     for (const auto &arrange : arrangements) {

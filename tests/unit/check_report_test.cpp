@@ -456,7 +456,8 @@ TEST_F(CheckTest, LibraryFindings)
         EXPECT_EQ(c.lines, lines) << output;
         Texts loads;
         for (const fake::Call &call : fake::Calls()) {
-            if (call.api == "LoadLibraryExA" && call.args.find("netapi32") == std::string::npos) {
+            if (call.api == "LoadLibraryExA" && call.args.find("netapi32") == std::string::npos &&
+                call.args.find("wtsapi32") == std::string::npos) {
                 loads.push_back(call.args);
             }
         }
@@ -906,7 +907,42 @@ TEST_F(CheckTest, RunningFindings)
           path, rights, session, "ok running.path 2222: C:\\Tovrin\\Tovrin.EXE",
           "ok running.rights 2222: Administrators enabled in its token",
           "WARNING running.session 2222: session 2, not the console's session 1: its warning is "
-          "shown where nobody looks; start it at the user's log-on"}},
+          "shown where nobody looks; log that user off, or restart: a task starts no second "
+          "copy"}},
+        {"the check in a remote session",
+         [](fake::Process &) { fake::SetConsoleSession(1, "", 3); },
+         EXIT_READY,
+         {one,
+          "note running.session this check runs in session 3, not at the console (session 1): "
+          "the sessions below are compared with the console's",
+          path, rights, session}},
+        {"more copies than are looked at one by one",
+         [](fake::Process &) {
+             for (DWORD id = 2001; id <= 2020; ++id) {
+                 fake::AddProcess(id, "tovrin.exe").sessionError = 5;
+             }
+         },
+         EXIT_WARNINGS,
+         [&] {
+             std::string ids = "1234";
+             for (int id = 2001; id <= 2020; ++id) {
+                 ids += ", " + std::to_string(id);
+             }
+             Texts lines = {"WARNING running tovrin.exe is running 21 times, process ids " + ids +
+                                ": each shows its own warning and makes its own pass; keep one "
+                                "start and end the others",
+                            path, rights, session};
+             // Sixteen looked at: the watchdog and the first fifteen others.
+             for (int id = 2001; id <= 2015; ++id) {
+                 std::string n = std::to_string(id);
+                 lines.push_back("ok running.path " + n + ": C:\\Tovrin\\tovrin.exe");
+                 lines.push_back("ok running.rights " + n +
+                                 ": Administrators enabled in its token");
+                 lines.push_back("note running.session " + n +
+                                 ": its session cannot be read (error 5)");
+             }
+             return lines;
+         }()},
         {"a copy from another folder",
          [&](fake::Process &watchdog) {
              standard7();
