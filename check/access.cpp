@@ -504,10 +504,8 @@ static BOOL KeepsPermissions(const char *path)
     } else if ((flags & FILE_PERSISTENT_ACLS) == 0) {
         keeps = FALSE;
         Say(LevelWarning, "access.filesystem",
-            "%s is %s, which keeps no permissions: anyone may replace the watchdog or its "
-            "profile, or plant a library beside it, and neither cacls nor icacls can prevent it; "
-            "the write filter keeps such a change only until the next restart, unless the "
-            "watchdog's own commit makes it permanent. Only an NTFS volume closes this",
+            "%s is %s, which keeps no permissions: anyone may replace the watchdog, its profile "
+            "or a library beside it; only an NTFS volume closes this",
             root, name);
     }
     if (RootCount < 4) {

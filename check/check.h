@@ -109,9 +109,6 @@ DWORD AdministratorsMembership(const WCHAR *account);
 extern const BYTE SidAdministrators[16];
 // Whether a SID is the one given in binary form.
 BOOL SidIs(const void *sid, const void *known);
-// A string of a session (or its number, in the first bytes) as
-// WTSQuerySessionInformationW gives it; FALSE when it cannot be read.
-BOOL SessionInfo(DWORD session, int what, WCHAR *value);
 // How many processes ReportRunning found with the watchdog's file name.
 extern DWORD RunningCopies;
 

@@ -2,7 +2,6 @@
 #include "check/check.h"
 
 #include "platform/advapi32.h"
-#include "platform/wtsapi32.h"
 #include "watchdog/warning.h"
 
 static const char ReplyKey[] = "System\\CurrentControlSet\\Control\\Error Message Instrument";
@@ -104,33 +103,6 @@ void ReportWarningVisibility(const Target *target)
     if (TheSystem.major >= 6) {
         ReportDialogFilter(target);
     }
-}
-
-BOOL SessionInfo(DWORD session, int what, WCHAR *value)
-{
-    HMODULE library = LoadSystemLibrary("wtsapi32.dll");
-    if (library == nullptr) {
-        return FALSE;
-    }
-    auto query = (WTSQuerySessionInformationWRoutine)(void (*)(void))GetProcAddress(
-        library, "WTSQuerySessionInformationW");
-    auto release = (WTSFreeMemoryRoutine)(void (*)(void))GetProcAddress(library, "WTSFreeMemory");
-    WCHAR *buffer = nullptr;
-    DWORD size = 0;
-    BOOL read = query != nullptr && release != nullptr &&
-                query(WTS_CURRENT_SERVER_HANDLE, session, what, &buffer, &size) &&
-                buffer != nullptr;
-    // Bytes, as given: a string with its terminator, or a number.
-    DWORD i = 0;
-    for (; read && i < size / 2 && i < MAX_PATH - 1; ++i) {
-        value[i] = buffer[i];
-    }
-    value[i] = 0;
-    if (buffer != nullptr) {
-        release(buffer);
-    }
-    FreeLibrary(library);
-    return read;
 }
 
 DWORD RunningCopies = 0;
@@ -265,14 +237,12 @@ static void ReportProcessSession(DWORD id, DWORD console)
             "cannot be told",
             id, session);
     } else if (session != console) {
-        // Another user's session, as Fast User Switching leaves it: the
-        // task's IgnoreNew starts no second copy at the next log-on.
+        // Another user's session, as Fast User Switching leaves it, or
+        // session 0: the task's IgnoreNew starts no second copy meanwhile.
         Say(LevelWarning, "running.session",
             "%u: session %u, not the console's session %u: its warning is shown where nobody "
-            "looks; %s",
-            id, session, console,
-            session != 0 ? "log that user off, or restart: a task starts no second copy"
-                         : "start it at the user's log-on");
+            "looks; log that user off, or restart",
+            id, session, console);
     } else {
         Say(LevelOk, "running.session", "%u: session %u, the console's", id, session);
     }
@@ -325,14 +295,10 @@ void ReportRunning(const Target *target, BOOL written)
             "waits only for OK on its warning; press OK, then restart");
     }
     DWORD console = WTSGetActiveConsoleSessionId();
-    WCHAR own[MAX_PATH];
-    DWORD ownSession = SessionInfo(WTS_CURRENT_SESSION, WTS_SESSION_ID, own)
-                           ? own[0] | (DWORD)own[1] << 16
-                           : console;
+    DWORD ownSession = console;
+    ProcessIdToSessionId(GetCurrentProcessId(), &ownSession);
     if (console != NO_CONSOLE_SESSION && ownSession != console) {
-        Say(LevelNote, "running.session",
-            "this check runs in session %u, not at the console (session %u): the sessions below "
-            "are compared with the console's",
+        Say(LevelNote, "running.session", "this check is in session %u, the console in %u",
             ownSession, console);
     }
     for (DWORD i = 0; i < found && i < PROCESSES_SEEN; ++i) {

@@ -5,7 +5,6 @@
 
 #include "check/startfiles.h"
 #include "platform/advapi32.h"
-#include "platform/wtsapi32.h"
 
 StartPlace Starts[MAX_STARTS];
 DWORD StartCount = 0;
@@ -24,7 +23,7 @@ static struct {
     const char *userShell;
     // Who logs on ("" when nobody is known), and whether a place that
     // could hold a start was not read.
-    WCHAR account[MAX_PATH];
+    Text account;
     BOOL unread;
 } Scene;
 
@@ -169,8 +168,8 @@ static void ExplorerClauses(const char *shell)
                "the shell is %s, not Explorer, so this starts nothing; start it by a task", shell);
     } else if (Scene.filtered) {
         Clause(LevelProblem,
-               "User Account Control starts it with a filtered token: it measures 0; start it by "
-               "the task tovrin-task.xml instead");
+               "User Account Control gives it a filtered token: it measures 0; start it by the "
+               "task tovrin-task.xml");
     }
 }
 
@@ -342,19 +341,10 @@ static void WalkFolder(const Target *target, const char *base, BOOL relative, co
 // SID is not compared.
 static void ForOne(const char *user)
 {
-    const char *name = FileNameOf(user);
-    const WCHAR *account = Scene.account;
-    for (const WCHAR *c = account; *c != 0; ++c) {
-        account = *c == '\\' ? c + 1 : account;
-    }
-    DWORD i = 0;
-    while (name[i] != '\0' && account[i] != 0 && (account[i] | 0x20) == (name[i] | 0x20)) {
-        ++i;
-    }
-    if (Scene.account[0] == 0 || HoldsName(user, 4, "S-1-")) {
+    if (Scene.account.length == 0 || HoldsName(user, 4, "S-1-")) {
         Clause(LevelNote, "starts only for %s", user);
-    } else if (name[i] != '\0' || account[i] != 0) {
-        Clause(LevelWarning, "starts only for %s, and %w logs on", user, Scene.account);
+    } else if (!SameName(FileNameOf(user), FileNameOf(Scene.account.chars))) {
+        Clause(LevelWarning, "starts only for %s, not %s", user, Scene.account.chars);
     }
 }
 
@@ -373,9 +363,8 @@ static void TaskFile(const Target *target, const char *path, DWORD size, ULONGLO
         Scene.unread |= size > TASK_FILE_MAX;
         if (size > TASK_FILE_MAX) {
             Say(LevelWarning, "start",
-                "%s: names %s but is larger than this check reads; see schtasks /Query /TN %s "
-                "/XML",
-                Where.chars, target->name, Where.chars + 5);
+                "%s: too large for this check; see schtasks /Query /TN %s /XML", Where.chars,
+                Where.chars + 5);
         } else {
             Say(LevelWarning, "start", "%s: %s, so Task Scheduler cannot run it; %s", Where.chars,
                 malformed, Recreate);
@@ -417,8 +406,7 @@ static void TaskFile(const Target *target, const char *path, DWORD size, ULONGLO
                                                        : "stopped");
     }
     if (Task.priority >= 7) {
-        Clause(LevelWarning, "Priority %u (absent: 7) is below normal and may react late: set 4",
-               Task.priority);
+        Clause(LevelWarning, "Priority %u is below normal, slow to react: set 4", Task.priority);
     }
     if (Line.level == LevelProblem) {
         Clause(LevelProblem, Recreate);
@@ -496,59 +484,41 @@ static void StartupFolder(const Target *target, const char *sid, const char *she
     }
 }
 
-// Who logs on: the automatic log-on's account where one is set, otherwise
-// the console's now. Without Administrators, the kit's task does not start
-// for it, and a Run value or shortcut starts the watchdog without rights.
+// Who logs on: the automatic log-on's account where one is set. Without Administrators, the kit's
+// task does not start for it, and a Run value or shortcut starts the watchdog without rights.
 static void LogonAccount()
 {
     char value[MAX_PATH];
     char domain[MAX_PATH];
-    Text name;
-    Clear(&name);
+    Text *name = &Scene.account;
+    Clear(name);
     HKEY key = OpenUnder("", TRUE, "Winlogon");
     BOOL automatic = key != nullptr && ReadString(key, "AutoAdminLogon", value) &&
                      SameName(value, "1") && ReadString(key, "DefaultUserName", value);
-    if (automatic && ReadString(key, "DefaultDomainName", domain) && domain[0] != '\0') {
-        Format(&name, "%s\\", domain);
+    if (automatic && !ReadString(key, "DefaultDomainName", domain)) {
+        domain[0] = '\0';
     }
-    Append(&name, automatic ? value : "");
+    if (automatic) {
+        Format(name, domain[0] != '\0' ? "%s\\%s" : "%s%s", domain, value);
+    }
     if (key != nullptr) {
         RegCloseKey(key);
     }
-    DWORD console = WTSGetActiveConsoleSessionId();
-    WCHAR *account = Scene.account;
-    account[0] = 0;
-    if (automatic) {
-        for (DWORD i = 0; i <= name.length; ++i) {
-            account[i] = (BYTE)name.chars[i];
-        }
-    } else if (SessionInfo(console, WTS_DOMAIN_NAME, account)) {
-        DWORD at = 0;
-        while (account[at] != 0) {
-            ++at;
-        }
-        account[at] = '\\';
-        at += at > 0;
-        if (!SessionInfo(console, WTS_USER_NAME, account + at) || account[at] == 0) {
-            account[0] = 0;
-        }
-    }
-    if (account[0] == 0) {
+    WCHAR wide[MAX_PATH];
+    if (name->length == 0) {
         return;
     }
-    DWORD member = AdministratorsMembership(account);
-    const char *how = automatic ? "automatically" : "at the console now";
-    if (member == 0) {
-        Say(LevelOk, "start.account", "%w, who logs on %s, is in Administrators", account, how);
-    } else if (member == NOT_A_MEMBER) {
-        Say(LevelProblem, "start.account",
-            "%w, who logs on %s, is not in Administrators: the kit's task does not start for it, "
-            "and what else starts the watchdog gives it no rights; log on as an administrator",
-            account, how);
-    } else {
-        Say(LevelNote, "start.account",
-            "%w, who logs on %s: whether it is in Administrators cannot be read (error %u)",
-            account, how, member);
+    for (DWORD i = 0; i <= name->length; ++i) {
+        wide[i] = (BYTE)name->chars[i];
+    }
+    // An administrator needs no line.
+    DWORD member = AdministratorsMembership(wide);
+    if (member != 0) {
+        Say(member == NOT_A_MEMBER ? LevelProblem : LevelNote, "start.account",
+            member == NOT_A_MEMBER ? "%s logs on (%s): not in Administrators, so the watchdog gets "
+                                     "no rights"
+                                   : "%s logs on (%s): Administrators not read (error %u)",
+            name->chars, "automatically", member);
     }
 }
 
@@ -610,18 +580,15 @@ void ReportStart(const Target *target)
         WalkFolder(target, tasks, FALSE, ".job", 0, "job %s", JobFile);
     }
 
-    if (Scene.counted == 0 && Scene.unread) {
-        Say(LevelWarning, "start",
-            "nothing found starts %s at log-on in what could be read: run the check elevated",
-            target->name);
-    } else if (Scene.counted == 0) {
-        BOOL running = RunningCopies > 0;
+    if (Scene.counted == 0) {
+        BOOL running = RunningCopies > 0 || Scene.unread;
         Say(running ? LevelWarning : LevelProblem, "start",
-            running ? "nothing found starts %s at log-on, though it runs now: make sure what "
-                      "starts it does so elevated at every log-on"
+            running ? "nothing found starts %s at log-on%s"
                     : "nothing starts %s at log-on: create its task from tovrin-task.xml (on XP "
                       "a Run value for an administrator)",
-            target->name);
+            target->name,
+            Scene.unread ? " in what was read: run the check elevated"
+                         : ", though it runs now: start it elevated at every log-on");
     } else if (Scene.counted > 1) {
         Say(LevelWarning, "start.count",
             "%u starts at log-on: two watchdogs would run at once; keep one", Scene.counted);

@@ -88,17 +88,16 @@ static void Take(char *to, DWORD capacity, const char *from)
 // "NT AUTHORITY\".
 static BOOL IsServiceAccount(const char *name)
 {
-    static const char Names[6][16] = {"S-1-5-18", "S-1-5-19",      "S-1-5-20",
-                                      "SYSTEM",   "LOCAL SERVICE", "NETWORK SERVICE"};
+    static const char Names[] = "S-1-5-18\0S-1-5-19\0S-1-5-20\0SYSTEM\0LOCAL SERVICE\0NETWORK "
+                                "SERVICE\0";
     if (SameStart(name, "NT AUTHORITY\\")) {
         name += 13;
     }
-    for (DWORD i = 0; i < 6; ++i) {
-        if (Is(name, Names[i])) {
-            return TRUE;
-        }
+    BOOL service = FALSE;
+    for (const char *known = Names; *known != '\0'; known += Length(known) + 1) {
+        service |= Is(name, known);
     }
-    return FALSE;
+    return service;
 }
 
 // One leaf element's value, by its path under the root.
@@ -106,10 +105,10 @@ static void TaskValue(TaskFacts *facts, const char *path, const char *value)
 {
     if (Is(path, "Task/Actions/Exec/Command") && facts->command[0] == '\0') {
         ProgramOf(value, facts->command);
-    } else if (Is(path, "Task/Triggers/LogonTrigger/Enabled")) {
+    } else if (HoldsName(path, Length(path), "LogonTrigger/Enabled")) {
         facts->logonsOff += !SetFlag(value);
-    } else if (Is(path, "Task/Triggers/LogonTrigger/UserId") ||
-               Is(path, "Task/Principals/Principal/UserId")) {
+    } else if (HoldsName(path, Length(path), "/UserId")) {
+        // The log-on trigger's or the principal's.
         facts->service |= IsServiceAccount(value);
         Take(facts->user, sizeof facts->user, value);
     } else if (Is(path, "Task/Settings/Priority")) {

@@ -195,10 +195,8 @@ struct Process {
 };
 Process &AddProcess(DWORD id, const std::string &exeFile);
 // What WTSGetActiveConsoleSessionId says (1 at first, 0xFFFFFFFF for none),
-// who is logged on there ("DOMAIN\\name"; nobody at first), and the check's
-// own session (the console's unless given).
-void SetConsoleSession(DWORD session, const std::string &user = "",
-                       DWORD checkSession = 0xFFFFFFFEu);
+// and the check's own session (the console's unless given).
+void SetConsoleSession(DWORD session, DWORD checkSession = 0xFFFFFFFEu);
 // An account LookupAccountSidW knows (1 user, 2 group, 4 alias, 5 well-known
 // group), and the global groups it is in; the well-known groups are known
 // from the start.

@@ -808,10 +808,22 @@ HANDLE WINAPI OpenProcess(DWORD access, BOOL inherit, DWORD id)
     return handle;
 }
 
+// The check's own process, which is not in the process list.
+const DWORD OwnProcessId = 7;
+
+DWORD WINAPI GetCurrentProcessId(void)
+{
+    return OwnProcessId;
+}
+
 BOOL WINAPI ProcessIdToSessionId(DWORD id, DWORD *session)
 {
     sim::SimBeforeCall("ProcessIdToSessionId");
     std::lock_guard<std::mutex> guard(M().lock);
+    if (id == OwnProcessId) {
+        *session = M().checkSession;
+        return TRUE;
+    }
     const fake::Process *process = ProcessById(id);
     DWORD error = process == nullptr ? ErrorInvalidParameter : process->sessionError;
     if (error != 0) {

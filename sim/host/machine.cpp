@@ -179,8 +179,7 @@ FARPROC Routine(const std::string &name)
         {"EwfMgrIsHORMActivated", (FARPROC)(void (*)(void))EwfMgrIsHORMActivated},
         {"EwfMgrIsHormActivated", (FARPROC)(void (*)(void))EwfMgrIsHORMActivated},
         {"NetUserGetLocalGroups", (FARPROC)(void (*)(void))FakeNetUserGetLocalGroups},
-        {"WTSQuerySessionInformationW", (FARPROC)(void (*)(void))FakeWTSQuerySessionInformationW},
-        {"WTSFreeMemory", (FARPROC)(void (*)(void))FakeWTSFreeMemory},
+
         {"NetApiBufferFree", (FARPROC)(void (*)(void))FakeNetApiBufferFree},
         {"GetTickCount64", (FARPROC)(void (*)(void))FakeGetTickCount64},
     };
@@ -302,7 +301,6 @@ void ResetMachine()
     m.tokenProcesses.clear();
     m.moduleSnapshots.clear();
     m.consoleSession = 1;
-    m.consoleUser.clear();
     m.checkSession = 1;
     FillLookupDefaults();
     m.administrators.clear();
@@ -548,10 +546,9 @@ Process &AddProcess(DWORD id, const std::string &exeFile)
     return M().processes.back();
 }
 
-void SetConsoleSession(DWORD session, const std::string &user, DWORD checkSession)
+void SetConsoleSession(DWORD session, DWORD checkSession)
 {
     M().consoleSession = session;
-    M().consoleUser = user;
     M().checkSession = checkSession == 0xFFFFFFFEu ? session : checkSession;
 }
 

@@ -89,8 +89,7 @@ struct Machine {
     std::map<HANDLE, DWORD> tokenProcesses;
     std::map<HANDLE, DWORD> moduleSnapshots;
     DWORD consoleSession = 1;
-    std::string consoleUser; // "DOMAIN\\name", "" for nobody
-    DWORD checkSession = 1;
+    DWORD checkSession = 1; // the session of the check's own process
     std::map<std::string, Account> accounts;
     std::vector<std::string> administrators;
     std::string systemDirectory = "C:\\WINDOWS\\system32";
@@ -150,9 +149,7 @@ ULONGLONG WINAPI FakeGetTickCount64(void);
 UINT WINAPI FakeGetSystemWow64DirectoryA(LPSTR buffer, UINT size);
 DWORD WINAPI FakeNetUserGetLocalGroups(LPCWSTR server, LPCWSTR user, DWORD level, DWORD flags,
                                        BYTE **buffer, DWORD, LPDWORD read, LPDWORD total);
-BOOL WINAPI FakeWTSQuerySessionInformationW(HANDLE, DWORD session, int what, WCHAR **buffer,
-                                            DWORD *bytes);
-void WINAPI FakeWTSFreeMemory(LPVOID buffer);
+
 DWORD WINAPI FakeNetApiBufferFree(LPVOID buffer);
 LONG WINAPI FakeNtQuerySystemInformation(ULONG infoClass, LPVOID buffer, ULONG length,
                                          ULONG *returned);

@@ -1,6 +1,5 @@
 // NETAPI32 of the machine the installation check looks at, reached through
-// GetProcAddress: the local groups of an account; and WTSAPI32's session
-// information, whose blocks are freed alike.
+// GetProcAddress: the local groups of an account.
 #include <stdlib.h>
 #include <algorithm>
 #include <string.h>
@@ -8,7 +7,6 @@
 #include "sim/host/machine.h"
 
 #include "platform/netapi32.h"
-#include "platform/wtsapi32.h"
 
 using namespace fake::detail;
 
@@ -17,7 +15,7 @@ namespace fake
 namespace machine
 {
 
-// A block of the platform's, freed by NetApiBufferFree or WTSFreeMemory.
+// A block of the platform's, freed by NetApiBufferFree.
 static unsigned char *Block(size_t size)
 {
     unsigned char *block = (unsigned char *)calloc(1, size + 1);
@@ -82,45 +80,6 @@ DWORD WINAPI FakeNetUserGetLocalGroups(LPCWSTR server, LPCWSTR user, DWORD level
     *read = *total = (DWORD)groups.size();
     Log("NetUserGetLocalGroups", args, member ? "Administrators" : "not Administrators");
     return NETAPI_SUCCESS;
-}
-
-BOOL WINAPI FakeWTSQuerySessionInformationW(HANDLE, DWORD session, int what, WCHAR **buffer,
-                                            DWORD *bytes)
-{
-    sim::SimBeforeCall("WTSQuerySessionInformationW");
-    std::string args = std::to_string(session) + ", " + std::to_string(what);
-    DWORD error = 0;
-    if (sim::ShouldFail("WTSQuerySessionInformationW", nullptr, &error)) {
-        Log("WTSQuerySessionInformationW", args, "FALSE, LE " + std::to_string(error));
-        LastError = error;
-        return FALSE;
-    }
-    // The check's own session's number; the console's user and domain.
-    std::u16string text;
-    const std::string &user = M().consoleUser;
-    size_t cut = user.find('\\');
-    if (what == 4 && session == 0xFFFFFFFFu) {
-        DWORD own = M().checkSession;
-        text = {(char16_t)own, (char16_t)(own >> 16)};
-    } else if ((what == 5 || what == 7) && session == M().consoleSession) {
-        text = Wide(what == 7 ? user.substr(0, cut == std::string::npos ? 0 : cut)
-                              : user.substr(cut == std::string::npos ? 0 : cut + 1));
-        text += u'\0';
-    } else {
-        text = u"";
-        text += u'\0';
-    }
-    unsigned char *block = Block(2 * text.size());
-    memcpy(block, text.data(), 2 * text.size());
-    *buffer = (WCHAR *)block;
-    *bytes = (DWORD)(2 * text.size());
-    Log("WTSQuerySessionInformationW", args, sim::Narrow(text.c_str()));
-    return TRUE;
-}
-
-void WINAPI FakeWTSFreeMemory(LPVOID buffer)
-{
-    FakeNetApiBufferFree(buffer);
 }
 
 DWORD WINAPI FakeNetApiBufferFree(LPVOID buffer)

@@ -278,9 +278,7 @@ TEST_F(CheckTest, FileSystemsWithoutPermissions)
 {
     const std::string Fat32 =
         "WARNING access.filesystem C:\\ is FAT32, which keeps no permissions: anyone may replace "
-        "the watchdog or its profile, or plant a library beside it, and neither cacls nor icacls "
-        "can prevent it; the write filter keeps such a change only until the next restart, "
-        "unless the watchdog's own commit makes it permanent. Only an NTFS volume closes this";
+        "the watchdog, its profile or a library beside it; only an NTFS volume closes this";
     const std::string Folder = "ok access.folder C:\\Tovrin: only Administrators and SYSTEM may "
                                "change it";
     const std::string Parent = "ok access.parent C:\\Tovrin: only Administrators and SYSTEM may "
@@ -314,10 +312,8 @@ TEST_F(CheckTest, FileSystemsWithoutPermissions)
         {"a FAT card mounted at the install folder, on an NTFS drive",
          [fat] { fat("C:\\Tovrin", "FAT"); },
          {"WARNING access.filesystem C:\\Tovrin\\ is FAT, which keeps no permissions: anyone may "
-          "replace the watchdog or its profile, or plant a library beside it, and neither cacls "
-          "nor icacls can prevent it; the write filter keeps such a change only until the next "
-          "restart, unless the watchdog's own commit makes it permanent. Only an NTFS volume "
-          "closes this"}},
+          "replace the watchdog, its profile or a library beside it; only an NTFS volume closes "
+          "this"}},
         {"the file system cannot be read: the permissions as they are",
          [] {
              fake::Fail("GetVolumeInformationA", 21);

@@ -56,8 +56,6 @@ void CheckTest::Install(const char *profile, bool running)
     fake::AddLibrary(SystemLibrary, fake::EwfExports());
     fake::AddLibrary("C:\\WINDOWS\\system32\\netapi32.dll",
                      {"NetUserGetLocalGroups", "NetApiBufferFree"});
-    fake::AddLibrary("C:\\WINDOWS\\system32\\wtsapi32.dll",
-                     {"WTSQuerySessionInformationW", "WTSFreeMemory"});
     fake::SetAdministrators({"S-1-5-21-7-7-7-500"});
     sim::AddVolume("\\Device\\HarddiskVolume1", 'C', 12 * MiB);
     // Started as the guide says for XP: a Run value for every user.

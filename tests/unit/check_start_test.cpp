@@ -146,9 +146,9 @@ const std::string RunOk =
     "ok start HKLM Run value Tovrin: C:\\Tovrin\\tovrin.exe, at log-on by Explorer";
 const std::string TaskHead = "task \\Tovrin: C:\\Tovrin\\tovrin.exe: ";
 const std::string Recreate = "; recreate it: schtasks /Create /TN Tovrin /XML tovrin-task.xml /F";
-const std::string Priority7 = "; Priority 7 (absent: 7) is below normal and may react late: set 4";
+const std::string Priority7 = "; Priority 7 is below normal, slow to react: set 4";
 const std::string NothingRead = "WARNING start nothing found starts tovrin.exe at log-on in "
-                                "what could be read: run the check elevated";
+                                "what was read: run the check elevated";
 const std::string Admins = "S-1-5-21-7-7-7-500";
 const std::string Kiosk = "S-1-5-21-7-7-7-1001";
 // Who logs on: KIOSK\setup, an administrator only through a domain group,
@@ -166,8 +166,8 @@ void AutoLogon(const std::string &user, const std::string &domain)
     fake::SetRegistryValue(Winlogon, "DefaultUserName", 1, user);
     fake::SetRegistryValue(Winlogon, "DefaultDomainName", 1, domain);
 }
-const std::string Uac = "User Account Control starts it with a filtered token: it measures 0; "
-                        "start it by the task tovrin-task.xml instead";
+const std::string Uac = "User Account Control gives it a filtered token: it measures 0; start it "
+                        "by the task tovrin-task.xml";
 
 } // namespace
 
@@ -225,8 +225,8 @@ TEST_F(CheckTest, StartFindings)
           "C:\\Tovrin\\tovrin.exe: point it at the checked one"}},
         {"no start, running",
          NoRunValue,
-         {"WARNING start nothing found starts tovrin.exe at log-on, though it runs now: make sure "
-          "what starts it does so elevated at every log-on"}},
+         {"WARNING start nothing found starts tovrin.exe at log-on, though it runs now: start it "
+          "elevated at every log-on"}},
         {"no start, not running",
          [] {
              fake::Reset();
@@ -337,8 +337,8 @@ TEST_F(CheckTest, StartFindings)
           "WARNING start.count 2 starts at log-on: two watchdogs would run at once; keep one"}},
         {"a task file too large",
          [] { SevenWithTask(Task() + std::string(TASK_FILE_MAX, ' ')); },
-         {"WARNING start task \\Tovrin: names tovrin.exe but is larger than this check reads; see "
-          "schtasks /Query /TN \\Tovrin /XML",
+         {"WARNING start task \\Tovrin: too large for this check; see schtasks /Query /TN "
+          "\\Tovrin /XML",
           NothingRead}},
         {"the guide's old schtasks /SC ONLOGON task",
          [] {
@@ -391,22 +391,22 @@ TEST_F(CheckTest, StartFindings)
         {"no log-on trigger",
          [] { SevenWithTask(Task(GroupPrincipal, GoodSettings, "<BootTrigger/>")); },
          {"WARNING start " + TaskHead + "no log-on trigger",
-          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: make sure "
-          "what starts it does so elevated at every log-on"}},
+          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: start it "
+          "elevated at every log-on"}},
         {"a task cut short",
          [] { SevenWithTask(Task().substr(0, Task().size() - 14)); },
          {"WARNING start task \\Tovrin: cut short before </Task>, so Task Scheduler cannot run "
           "it" +
               Recreate,
-          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: make sure "
-          "what starts it does so elevated at every log-on"}},
+          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: start it "
+          "elevated at every log-on"}},
         {"a task saved as UTF-8",
          [] { SevenWithTask(TaskXml()); },
          {"WARNING start task \\Tovrin: not UTF-16 with a byte-order mark, so Task Scheduler "
           "cannot run it" +
               Recreate,
-          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: make sure "
-          "what starts it does so elevated at every log-on"}},
+          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: start it "
+          "elevated at every log-on"}},
         {"a job with the 72-hour default",
          [] {
              NoRunValue();
@@ -435,8 +435,8 @@ TEST_F(CheckTest, StartFindings)
          },
          {"PROBLEM start job C:\\WINDOWS\\Tasks\\Tovrin.job: C:\\Tovrin\\tovrin.exe: no log-on "
           "trigger; disabled",
-          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: make sure "
-          "what starts it does so elevated at every log-on"}},
+          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: start it "
+          "elevated at every log-on"}},
         {"a service account's task, with no LogonType",
          [] {
              SevenWithTask(Task("<UserId>nt authority\\system</UserId>"
@@ -465,43 +465,38 @@ TEST_F(CheckTest, StartFindings)
                                 "<LogonTrigger><Enabled>false</Enabled></LogonTrigger>"));
          },
          {"WARNING start " + TaskHead +
-              "no log-on trigger; Priority 8 (absent: 7) is below normal and may react late: "
-              "set 4",
-          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: make sure "
-          "what starts it does so elevated at every log-on"}},
-        {"a trigger for another account than the one at the console",
+              "no log-on trigger; Priority 8 is below normal, slow to react: set 4",
+          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: start it "
+          "elevated at every log-on"}},
+        {"a trigger for another account than the one that logs on",
          [] {
              SevenWithTask(Task(GroupPrincipal, GoodSettings,
                                 "<LogonTrigger><UserId>KIOSK\\setup</UserId></LogonTrigger>"));
-             Accounts();
-             fake::SetConsoleSession(1, "KIOSK\\kiosk");
+             AutoLogon("kiosk", "KIOSK");
          },
-         {"PROBLEM start.account KIOSK\\kiosk, who logs on at the console now, is not in "
-          "Administrators: the kit's task does not start for it, and what else starts the "
-          "watchdog gives it no rights; log on as an administrator",
-          "WARNING start " + TaskHead + "starts only for KIOSK\\setup, and KIOSK\\kiosk logs on"}},
+         {"PROBLEM start.account KIOSK\\kiosk logs on (automatically): not in Administrators, so "
+          "the "
+          "watchdog gets no rights",
+          "WARNING start " + TaskHead + "starts only for KIOSK\\setup, not KIOSK\\kiosk"}},
         {"automatic log-on as an administrator through a domain group",
          [] {
              SevenWithTask(Task());
              AutoLogon("setup", "KIOSK");
-             fake::SetConsoleSession(1, "KIOSK\\kiosk");
          },
-         {"ok start.account KIOSK\\setup, who logs on automatically, is in Administrators",
-          "ok start task \\Tovrin: C:\\Tovrin\\tovrin.exe, at log-on, elevated, in the user's "
+         {"ok start task \\Tovrin: C:\\Tovrin\\tovrin.exe, at log-on, elevated, in the user's "
           "session, never stopped by Task Scheduler"}},
         {"automatic log-on as no administrator",
          [] { AutoLogon("kiosk", "KIOSK"); },
-         {"PROBLEM start.account KIOSK\\kiosk, who logs on automatically, is not in "
-          "Administrators: the kit's task does not start for it, and what else starts the "
-          "watchdog gives it no rights; log on as an administrator",
+         {"PROBLEM start.account KIOSK\\kiosk logs on (automatically): not in Administrators, "
+          "so the watchdog gets no rights",
           RunOk}},
         {"membership that cannot be read",
          [] {
              AutoLogon("setup", "KIOSK");
              fake::Fail("NetUserGetLocalGroups", 5);
          },
-         {"note start.account KIOSK\\setup, who logs on automatically: whether it is in "
-          "Administrators cannot be read (error 5)",
+         {"note start.account KIOSK\\setup logs on (automatically): Administrators not read "
+          "(error 5)",
           RunOk}},
         {"a task folder that cannot be listed",
          [] {
@@ -537,8 +532,8 @@ TEST_F(CheckTest, StartFindings)
          },
          {"WARNING start job C:\\WINDOWS\\Tasks\\Tovrin.job: C:\\Tovrin\\tovrin.exe: no log-on "
           "trigger",
-          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: make sure "
-          "what starts it does so elevated at every log-on"}},
+          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: start it "
+          "elevated at every log-on"}},
     };
     for (const StartCase &c : cases) {
         Install();
