@@ -504,6 +504,8 @@ TEST_F(CheckTest, StartFindings)
              NoRunValue();
              fake::AddFolder(Tasks).openError = 5;
              fake::AddFile(Tasks + "\\Tovrin", Task());
+             // Not known to run either: still only a warning.
+             fake::Fail("CreateToolhelp32Snapshot", 5);
          },
          {"note start " + Tasks + ": cannot be read (error 5)", NothingRead}},
         {"a Run key that cannot be opened, and a job that cannot be read",
