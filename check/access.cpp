@@ -165,12 +165,12 @@ DWORD AdministratorsMembership(const WCHAR *account)
         (NetApiBufferFreeRoutine)(void (*)(void))GetProcAddress(library, "NetApiBufferFree");
     DWORD result = ERROR_PROC_NOT_FOUND;
     WCHAR group[256];
-    WCHAR domain[256];
-    DWORD groupLength = 256;
-    DWORD domainLength = 256;
-    SID_NAME_USE use;
     // The group's name differs between languages of Windows: ask for it.
     if (getGroups != nullptr && freeBuffer != nullptr) {
+        WCHAR domain[256];
+        DWORD groupLength = 256;
+        DWORD domainLength = 256;
+        SID_NAME_USE use;
         result = LookupAccountSidW(nullptr, (PSID)SidAdministrators, group, &groupLength, domain,
                                    &domainLength, &use)
                      ? NOT_A_MEMBER
