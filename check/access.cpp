@@ -110,76 +110,94 @@ static BOOL IsAscii(const WCHAR *text)
     return TRUE;
 }
 
-// "DOMAIN\name", or the SID where the name is unknown or not plain ASCII.
-// FALSE when the name cannot be looked up.
-static BOOL AppendAccount(Text *text, const void *sid, SID_NAME_USE *use)
+// "DOMAIN\name", or the SID where the name is unknown or not plain ASCII;
+// `account` gets "DOMAIN\name" as looked up. FALSE when the name cannot be
+// looked up.
+static BOOL AppendAccount(Text *text, const void *sid, SID_NAME_USE *use, WCHAR *account)
 {
     WCHAR name[256];
-    WCHAR domain[256];
     DWORD nameLength = 256;
     DWORD domainLength = 256;
-    if (!LookupAccountSidW(nullptr, (PSID)sid, name, &nameLength, domain, &domainLength, use)) {
+    if (!LookupAccountSidW(nullptr, (PSID)sid, name, &nameLength, account, &domainLength, use)) {
         AppendSid(text, sid);
         return FALSE;
     }
-    if (!IsAscii(name) || !IsAscii(domain)) {
+    if (!IsAscii(name) || !IsAscii(account)) {
         AppendSid(text, sid);
     } else {
-        Format(text, domain[0] != 0 ? "%w\\%w" : "%w%w", domain, name);
+        Format(text, account[0] != 0 ? "%w\\%w" : "%w%w", account, name);
     }
+    // Joined for NetUserGetLocalGroups, which takes "DOMAIN\name".
+    DWORD at = 0;
+    while (account[at] != 0) {
+        ++at;
+    }
+    account[at++] = '\\';
+    for (DWORD i = 0; i <= nameLength && at < 511; ++i) {
+        account[at++] = name[i];
+    }
+    account[at] = 0;
     return TRUE;
 }
 
-// Whether the account is a direct member of Administrators, asked of the
-// local group list. FALSE when that cannot be told.
-static BOOL IsAdministrator(const void *sid)
+HMODULE LoadSystemLibrary(const char *name)
 {
     char folder[MAX_PATH];
     UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        return FALSE;
-    }
     // From the system folder by its full path, and its own dependencies from
     // there too, not from beside the check: a copy elsewhere would run its
     // code in this elevated process.
     char path[MAX_PATH];
-    HMODULE library = JoinPath(path, folder, "netapi32.dll")
-                          ? LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
-                          : nullptr;
+    return length > 0 && length < MAX_PATH && JoinPath(path, folder, name)
+               ? LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
+               : nullptr;
+}
+
+DWORD AdministratorsMembership(const WCHAR *account)
+{
+    HMODULE library = LoadSystemLibrary("netapi32.dll");
     if (library == nullptr) {
-        return FALSE;
+        return GetLastError();
     }
-    auto getMembers = (NetLocalGroupGetMembersRoutine)(void (*)(void))GetProcAddress(
-        library, "NetLocalGroupGetMembers");
+    auto getGroups = (NetUserGetLocalGroupsRoutine)(void (*)(void))GetProcAddress(
+        library, "NetUserGetLocalGroups");
     auto freeBuffer =
         (NetApiBufferFreeRoutine)(void (*)(void))GetProcAddress(library, "NetApiBufferFree");
-    BOOL member = FALSE;
+    DWORD result = ERROR_PROC_NOT_FOUND;
     WCHAR group[256];
-    WCHAR domain[256];
-    DWORD groupLength = 256;
-    DWORD domainLength = 256;
-    SID_NAME_USE use;
     // The group's name differs between languages of Windows: ask for it.
-    if (getMembers != nullptr && freeBuffer != nullptr &&
-        LookupAccountSidW(nullptr, (PSID)SidAdministrators, group, &groupLength, domain,
-                          &domainLength, &use)) {
+    if (getGroups != nullptr && freeBuffer != nullptr) {
+        WCHAR domain[256];
+        DWORD groupLength = 256;
+        DWORD domainLength = 256;
+        SID_NAME_USE use;
+        result = LookupAccountSidW(nullptr, (PSID)SidAdministrators, group, &groupLength, domain,
+                                   &domainLength, &use)
+                     ? NOT_A_MEMBER
+                     : GetLastError();
+    }
+    if (result == NOT_A_MEMBER) {
         BYTE *buffer = nullptr;
         DWORD read = 0;
         DWORD total = 0;
-        if (getMembers(nullptr, group, 0, &buffer, NETAPI_PREFERRED_LENGTH, &read, &total,
-                       nullptr) == NETAPI_SUCCESS &&
-            buffer != nullptr) {
-            const NET_LOCALGROUP_MEMBER *members = (const NET_LOCALGROUP_MEMBER *)buffer;
-            for (DWORD i = 0; i < read && !member; ++i) {
-                member = SidIs(members[i].Sid, (const BYTE *)sid);
+        // Indirect: through a group, a domain's global group included.
+        DWORD status = getGroups(nullptr, account, 0, LG_INCLUDE_INDIRECT, &buffer,
+                                 NETAPI_PREFERRED_LENGTH, &read, &total);
+        const LOCALGROUP_USERS_INFO_0 *groups = (const LOCALGROUP_USERS_INFO_0 *)buffer;
+        for (DWORD i = 0; status == NETAPI_SUCCESS && groups != nullptr && i < read; ++i) {
+            DWORD k = 0;
+            while (group[k] != 0 && groups[i].Name[k] == group[k]) {
+                ++k;
             }
+            result = group[k] == groups[i].Name[k] ? 0 : result;
         }
+        result = status != NETAPI_SUCCESS ? status : result;
         if (buffer != nullptr) {
             freeBuffer(buffer);
         }
     }
     FreeLibrary(library);
-    return member;
+    return result;
 }
 
 // Under UAC (6.0 on), an administrator's own programs run unelevated as well,
@@ -267,7 +285,8 @@ static void AddWho(Who *who, const void *sid, BOOL owner)
         Append(&who->names, ", ");
     }
     SID_NAME_USE use = SidTypeUnknown;
-    BOOL named = AppendAccount(&who->names, sid, &use);
+    static WCHAR Account[512];
+    BOOL named = AppendAccount(&who->names, sid, &use, Account);
     if (owner) {
         Append(&who->names, " (owner)");
     }
@@ -277,7 +296,7 @@ static void AddWho(Who *who, const void *sid, BOOL owner)
         HoldsEveryUser(sid) ||
         (named && (use == SidTypeGroup || use == SidTypeAlias || use == SidTypeWellKnownGroup));
     Level raised = group ? LevelProblem : LevelWarning;
-    if (named && use == SidTypeUser && IsAdministrator(sid)) {
+    if (named && use == SidTypeUser && AdministratorsMembership(Account) == 0) {
         Append(&who->names, " (an administrator)");
         BOOL unelevated = Uac && (!IsBuiltInAdministrator(sid) || FilterBuiltIn);
         who->uac |= unelevated;
@@ -485,10 +504,8 @@ static BOOL KeepsPermissions(const char *path)
     } else if ((flags & FILE_PERSISTENT_ACLS) == 0) {
         keeps = FALSE;
         Say(LevelWarning, "access.filesystem",
-            "%s is %s, which keeps no permissions: anyone may replace the watchdog or its "
-            "profile, or plant a library beside it, and neither cacls nor icacls can prevent it; "
-            "the write filter keeps such a change only until the next restart, unless the "
-            "watchdog's own commit makes it permanent. Only an NTFS volume closes this",
+            "%s is %s, which keeps no permissions: anyone may replace the watchdog, its profile "
+            "or a library beside it; only an NTFS volume closes this",
             root, name);
     }
     if (RootCount < 4) {

@@ -96,6 +96,15 @@ void ReportWarningVisibility(const Target *target);
 // `written`: what ReportVolumes returned.
 void ReportRunning(const Target *target, BOOL written);
 
+// A library of the system folder, loaded by its full path; null when it
+// cannot be.
+HMODULE LoadSystemLibrary(const char *name);
+// Whether `account` ("DOMAIN\name", or a name of this computer) is in
+// Administrators, directly or through a group: 0 when it is, NOT_A_MEMBER
+// when it is not, otherwise the error that kept it from being read.
+#define NOT_A_MEMBER 0xFFFFFFFFu
+DWORD AdministratorsMembership(const WCHAR *account);
+
 // S-1-5-32-544, in its binary form.
 extern const BYTE SidAdministrators[16];
 // Whether a SID is the one given in binary form.

@@ -237,9 +237,11 @@ static void ReportProcessSession(DWORD id, DWORD console)
             "cannot be told",
             id, session);
     } else if (session != console) {
+        // Another user's session, as Fast User Switching leaves it, or
+        // session 0: the task's IgnoreNew starts no second copy meanwhile.
         Say(LevelWarning, "running.session",
             "%u: session %u, not the console's session %u: its warning is shown where nobody "
-            "looks; start it at the user's log-on",
+            "looks; log that user off, or restart",
             id, session, console);
     } else {
         Say(LevelOk, "running.session", "%u: session %u, the console's", id, session);
@@ -293,6 +295,12 @@ void ReportRunning(const Target *target, BOOL written)
             "waits only for OK on its warning; press OK, then restart");
     }
     DWORD console = WTSGetActiveConsoleSessionId();
+    DWORD ownSession = console;
+    ProcessIdToSessionId(GetCurrentProcessId(), &ownSession);
+    if (console != NO_CONSOLE_SESSION && ownSession != console) {
+        Say(LevelNote, "running.session", "this check is in session %u, the console in %u",
+            ownSession, console);
+    }
     for (DWORD i = 0; i < found && i < PROCESSES_SEEN; ++i) {
         // XP-era systems lack the limited right; it is enough from 6.0 on.
         HANDLE process = OpenProcess(TheSystem.major >= 6 ? PROCESS_QUERY_LIMITED_INFORMATION

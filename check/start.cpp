@@ -21,6 +21,10 @@ static struct {
     // The Startup folder being walked: whose, and the shell its user gets.
     const char *sid; // "" for the machine's
     const char *userShell;
+    // Who logs on ("" when nobody is known), and whether a place that
+    // could hold a start was not read.
+    Text account;
+    BOOL unread;
 } Scene;
 
 struct StartLine {
@@ -82,6 +86,14 @@ static BOOL IsWatchdog(const Target *target, const char *program)
     return SameName(FileNameOf(program), target->name);
 }
 
+// A place that could hold a start and was not read, from a prompt that is
+// not elevated as a rule: nothing found cannot then mean nothing there.
+static void Unread(const char *place, DWORD error)
+{
+    Scene.unread = TRUE;
+    Say(LevelNote, "start", "%s: cannot be read (error %u)", place, error);
+}
+
 // ---- the registry ----
 
 // HKLM's own view of the machine's keys, which a 32-bit check on 64-bit
@@ -91,8 +103,10 @@ static REGSAM Native(BOOL machine)
     return machine && TheSystem.is64 ? KEY_WOW64_64KEY : 0;
 }
 
-// The last key OpenUnder named, "HKLM\..." or "HKU\SID\...".
+// The last key OpenUnder named, "HKLM\..." or "HKU\SID\...", and why it
+// did not open.
 static Text KeyPath;
+static LONG OpenError;
 
 // Opens, for reading, `rest` `more` under the CurrentVersion key of Windows
 // (`nt`: of Windows NT) in the machine's hive (`sid` "") or a user's.
@@ -104,12 +118,11 @@ static HKEY OpenUnder(const char *sid, BOOL nt, const char *rest, const char *mo
     Format(&KeyPath, "%s%s\\Software\\Microsoft\\Windows%s\\CurrentVersion\\%s%s",
            sid[0] != '\0' ? "HKU\\" : "HKLM", sid, nt ? " NT" : "", rest, more);
     HKEY key = nullptr;
-    return RegOpenKeyExA(root, KeyPath.chars + (sid[0] != '\0' ? 4 : 5), 0,
-                         KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS |
-                             (view != 0 ? view : Native(root == HKEY_LOCAL_MACHINE)),
-                         &key) == ERROR_SUCCESS
-               ? key
-               : nullptr;
+    OpenError = RegOpenKeyExA(root, KeyPath.chars + (sid[0] != '\0' ? 4 : 5), 0,
+                              KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS |
+                                  (view != 0 ? view : Native(root == HKEY_LOCAL_MACHINE)),
+                              &key);
+    return OpenError == ERROR_SUCCESS ? key : nullptr;
 }
 
 // A string value with its %variables% expanded, a leading %USERPROFILE%
@@ -155,8 +168,8 @@ static void ExplorerClauses(const char *shell)
                "the shell is %s, not Explorer, so this starts nothing; start it by a task", shell);
     } else if (Scene.filtered) {
         Clause(LevelProblem,
-               "User Account Control starts it with a filtered token: it measures 0; start it by "
-               "the task tovrin-task.xml instead");
+               "User Account Control gives it a filtered token: it measures 0; start it by the "
+               "task tovrin-task.xml");
     }
 }
 
@@ -183,6 +196,9 @@ static void RunValues(const Target *target, const char *sid, REGSAM view, const 
 {
     HKEY key = OpenUnder(sid, FALSE, "Run", "", view);
     if (key == nullptr) {
+        if (OpenError != ERROR_FILE_NOT_FOUND) {
+            Unread(KeyPath.chars, (DWORD)OpenError);
+        }
         return;
     }
     char kept[MAX_PATH];
@@ -281,6 +297,12 @@ static void WalkFolder(const Target *target, const char *base, BOOL relative, co
         char path[MAX_PATH];
         HANDLE find = JoinPath(path, Folders[next], "*") ? FindFirstFileA(path, &Found)
                                                          : INVALID_HANDLE_VALUE;
+        DWORD error = GetLastError();
+        // A folder that is not there holds no start.
+        if (find == INVALID_HANDLE_VALUE && error != ERROR_FILE_NOT_FOUND &&
+            error != ERROR_PATH_NOT_FOUND) {
+            Unread(Folders[next], error);
+        }
         for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &Found)) {
             if (Found.cFileName[0] == '.' || !JoinPath(path, Folders[next], Found.cFileName)) {
                 continue;
@@ -301,11 +323,10 @@ static void WalkFolder(const Target *target, const char *base, BOOL relative, co
             ULONGLONG created = Time(&Found.ftCreationTime);
             ULONGLONG written = Time(&Found.ftLastWriteTime);
             DWORD size = 0;
-            DWORD error = 0;
             Clear(&Where);
             Format(&Where, kind, path + shownAt);
             if (!ReadInto(path, FileBytes, TASK_FILE_MAX + 1, &size, &error)) {
-                Say(LevelNote, "start", "%s: cannot be read (error %u)", Where.chars, error);
+                Unread(Where.chars, error);
             } else {
                 visit(target, path, size, written > created ? written : created);
             }
@@ -316,6 +337,17 @@ static void WalkFolder(const Target *target, const char *base, BOOL relative, co
     }
 }
 
+// A start for one account only, which may not be the one that logs on. A
+// SID is not compared.
+static void ForOne(const char *user)
+{
+    if (Scene.account.length == 0 || HoldsName(user, 4, "S-1-")) {
+        Clause(LevelNote, "starts only for %s", user);
+    } else if (!SameName(FileNameOf(user), FileNameOf(Scene.account.chars))) {
+        Clause(LevelWarning, "starts only for %s, not %s", user, Scene.account.chars);
+    }
+}
+
 static void TaskFile(const Target *target, const char *path, DWORD size, ULONGLONG written)
 {
     static TaskFacts Task;
@@ -323,8 +355,17 @@ static void TaskFile(const Target *target, const char *path, DWORD size, ULONGLO
     const char *malformed = ReadTaskFile(FileBytes, size, &Task, FileText, &textLength);
     if (malformed != nullptr) {
         // Whose it is, from its text, or from its bytes where it is not UTF-16.
-        if (size > TASK_FILE_MAX || HoldsName(FileText, textLength, target->name) ||
-            HoldsName((const char *)FileBytes, size, target->name)) {
+        if (!HoldsName(FileText, textLength, target->name) &&
+            !HoldsName((const char *)FileBytes, size, target->name)) {
+            return;
+        }
+        // Too large is this check's limit, not Task Scheduler's.
+        Scene.unread |= size > TASK_FILE_MAX;
+        if (size > TASK_FILE_MAX) {
+            Say(LevelWarning, "start",
+                "%s: too large for this check; see schtasks /Query /TN %s /XML", Where.chars,
+                Where.chars + 5);
+        } else {
             Say(LevelWarning, "start", "%s: %s, so Task Scheduler cannot run it; %s", Where.chars,
                 malformed, Recreate);
         }
@@ -343,9 +384,11 @@ static void TaskFile(const Target *target, const char *path, DWORD size, ULONGLO
     if (!Task.highest) {
         Clause(LevelProblem, "not elevated (RunLevel is not HighestAvailable): it measures 0");
     }
-    if (!Task.interactive) {
-        Clause(LevelProblem, "not in the user's session (LogonType %s): nobody sees its warning",
-               Task.logonType);
+    if (Task.service || !Task.interactive) {
+        Clause(LevelProblem, "not in the user's session (%s %s): nobody sees its warning",
+               Task.service ? "UserId" : "LogonType", Task.service ? Task.user : Task.logonType);
+    } else if (Task.user[0] != '\0') {
+        ForOne(Task.user);
     }
     if (!Task.limitRead) {
         Clause(LevelProblem, "ExecutionTimeLimit %s is no duration: set PT0S", Task.limitText);
@@ -361,6 +404,9 @@ static void TaskFile(const Target *target, const char *path, DWORD size, ULONGLO
                Task.noBatteryStart && Task.batteryStop ? "neither started nor kept running"
                : Task.noBatteryStart                   ? "not started"
                                                        : "stopped");
+    }
+    if (Task.priority >= 7) {
+        Clause(LevelWarning, "Priority %u is below normal, slow to react: set 4", Task.priority);
     }
     if (Line.level == LevelProblem) {
         Clause(LevelProblem, Recreate);
@@ -438,10 +484,50 @@ static void StartupFolder(const Target *target, const char *sid, const char *she
     }
 }
 
+// Who logs on: the automatic log-on's account where one is set. Without Administrators, the kit's
+// task does not start for it, and a Run value or shortcut starts the watchdog without rights.
+static void LogonAccount()
+{
+    char value[MAX_PATH];
+    char domain[MAX_PATH];
+    Text *name = &Scene.account;
+    Clear(name);
+    HKEY key = OpenUnder("", TRUE, "Winlogon");
+    BOOL automatic = key != nullptr && ReadString(key, "AutoAdminLogon", value) &&
+                     SameName(value, "1") && ReadString(key, "DefaultUserName", value);
+    if (automatic && !ReadString(key, "DefaultDomainName", domain)) {
+        domain[0] = '\0';
+    }
+    if (automatic) {
+        Format(name, domain[0] != '\0' ? "%s\\%s" : "%s%s", domain, value);
+    }
+    if (key != nullptr) {
+        RegCloseKey(key);
+    }
+    WCHAR wide[MAX_PATH];
+    if (name->length == 0) {
+        return;
+    }
+    for (DWORD i = 0; i <= name->length; ++i) {
+        wide[i] = (BYTE)name->chars[i];
+    }
+    // An administrator needs no line.
+    DWORD member = AdministratorsMembership(wide);
+    if (member != 0) {
+        Say(member == NOT_A_MEMBER ? LevelProblem : LevelNote, "start.account",
+            member == NOT_A_MEMBER ? "%s logs on (%s): not in Administrators, so the watchdog gets "
+                                     "no rights"
+                                   : "%s logs on (%s): Administrators not read (error %u)",
+            name->chars, "automatically", member);
+    }
+}
+
 void ReportStart(const Target *target)
 {
     StartCount = 0;
     Scene.counted = 0;
+    Scene.unread = FALSE;
+    LogonAccount();
     char named[MAX_PATH];
     char readable[MAX_PATH];
     SystemFolder(TheSystem.is64 ? MACHINE_X64 : MACHINE_X86, named, readable);
@@ -495,13 +581,14 @@ void ReportStart(const Target *target)
     }
 
     if (Scene.counted == 0) {
-        BOOL running = RunningCopies > 0;
+        BOOL running = RunningCopies > 0 || Scene.unread;
         Say(running ? LevelWarning : LevelProblem, "start",
-            running ? "nothing found starts %s at log-on, though it runs now: make sure what "
-                      "starts it does so elevated at every log-on"
+            running ? "nothing found starts %s at log-on%s"
                     : "nothing starts %s at log-on: create its task from tovrin-task.xml (on XP "
                       "a Run value for an administrator)",
-            target->name);
+            target->name,
+            Scene.unread ? " in what was read: run the check elevated"
+                         : ", though it runs now: start it elevated at every log-on");
     } else if (Scene.counted > 1) {
         Say(LevelWarning, "start.count",
             "%u starts at log-on: two watchdogs would run at once; keep one", Scene.counted);

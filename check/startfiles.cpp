@@ -84,11 +84,39 @@ static void Take(char *to, DWORD capacity, const char *from)
     to[i] = '\0';
 }
 
+// The accounts a task may name that run it in session 0, with or without
+// "NT AUTHORITY\".
+static BOOL IsServiceAccount(const char *name)
+{
+    static const char Names[] = "S-1-5-18\0S-1-5-19\0S-1-5-20\0SYSTEM\0LOCAL SERVICE\0NETWORK "
+                                "SERVICE\0";
+    if (SameStart(name, "NT AUTHORITY\\")) {
+        name += 13;
+    }
+    BOOL service = FALSE;
+    for (const char *known = Names; *known != '\0'; known += Length(known) + 1) {
+        service |= Is(name, known);
+    }
+    return service;
+}
+
 // One leaf element's value, by its path under the root.
 static void TaskValue(TaskFacts *facts, const char *path, const char *value)
 {
     if (Is(path, "Task/Actions/Exec/Command") && facts->command[0] == '\0') {
         ProgramOf(value, facts->command);
+    } else if (HoldsName(path, Length(path), "LogonTrigger/Enabled")) {
+        facts->logonsOff += !SetFlag(value);
+    } else if (HoldsName(path, Length(path), "/UserId")) {
+        // The log-on trigger's or the principal's.
+        facts->service |= IsServiceAccount(value);
+        Take(facts->user, sizeof facts->user, value);
+    } else if (Is(path, "Task/Settings/Priority")) {
+        DWORD level = 0;
+        for (const char *c = value; *c >= '0' && *c <= '9' && level < 100; ++c) {
+            level = level * 10 + (DWORD)(*c - '0');
+        }
+        facts->priority = level;
     } else if (Is(path, "Task/Principals/Principal/RunLevel")) {
         facts->highest = Is(value, "HighestAvailable");
     } else if (Is(path, "Task/Principals/Principal/LogonType")) {
@@ -169,6 +197,7 @@ const char *ReadTaskFile(const BYTE *bytes, DWORD size, TaskFacts *facts, char *
 {
     *facts = TaskFacts();
     facts->enabled = facts->noBatteryStart = facts->batteryStop = facts->interactive = TRUE;
+    facts->priority = 7;
     // Without ExecutionTimeLimit, Task Scheduler stops a triggered start after 72 hours.
     facts->limitRead = TRUE;
     facts->limit = 259200; // 72 hours
@@ -176,19 +205,21 @@ const char *ReadTaskFile(const BYTE *bytes, DWORD size, TaskFacts *facts, char *
     DWORD n = 0;
     text[0] = '\0';
     *textLength = 0;
-    if (size > TASK_FILE_MAX) {
-        return "too large";
-    }
     if (size < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) {
         return "not UTF-16 with a byte-order mark";
     }
-    for (DWORD i = 2; i + 1 < size; i += 2) {
+    // What of a file too large was read is decoded all the same: whose it
+    // is may be told from it.
+    for (DWORD i = 2; i + 1 < size && i < TASK_FILE_MAX; i += 2) {
         DWORD c = bytes[i] | (DWORD)bytes[i + 1] << 8;
         text[n++] = IsPlain(c) || c == '\t' || c == '\r' || c == '\n' ? (char)c : '?';
     }
     // The terminator also ends every comparison that runs to the end.
     text[n] = '\0';
     *textLength = n;
+    if (size > TASK_FILE_MAX) {
+        return "too large";
+    }
 
     char path[256]; // the open elements' names, "Task/Settings/..."
     DWORD length = 0;
@@ -264,7 +295,7 @@ const char *ReadTaskFile(const BYTE *bytes, DWORD size, TaskFacts *facts, char *
             return "not a task definition";
         }
         root = TRUE;
-        facts->logon |= Is(path, "Task/Triggers/LogonTrigger");
+        facts->logons += Is(path, "Task/Triggers/LogonTrigger");
         value = 0;
         if (text[i - 1] == '/') {
             length = at;
@@ -280,6 +311,7 @@ const char *ReadTaskFile(const BYTE *bytes, DWORD size, TaskFacts *facts, char *
     if (depth != 0) {
         return "cut short before </Task>";
     }
+    facts->logon = facts->logons > facts->logonsOff;
     return nullptr;
 }
 

@@ -16,7 +16,12 @@ BOOL HoldsName(const char *text, DWORD length, const char *part);
 // What a Task Scheduler 2.0 task says about the start it makes.
 struct TaskFacts {
     char command[MAX_PATH]; // the first Exec action's program
-    BOOL logon;             // a log-on trigger
+    BOOL logon;             // an enabled log-on trigger
+    DWORD logons;           // log-on triggers, and those turned off
+    DWORD logonsOff;
+    char user[64];  // the one account it starts for, "" for any
+    BOOL service;   // runs as a service account, in session 0
+    DWORD priority; // 0 highest to 10; 7 when absent
     BOOL enabled;
     BOOL highest;     // RunLevel HighestAvailable
     BOOL interactive; // runs in the user's own session

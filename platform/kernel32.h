@@ -243,6 +243,7 @@ DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize);
 BOOL WINAPI GlobalMemoryStatusEx(LPMEMORYSTATUSEX lpBuffer);
 BOOL WINAPI Module32First(HANDLE hSnapshot, LPMODULEENTRY32 lpme);
 HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
+DWORD WINAPI GetCurrentProcessId(void);
 BOOL WINAPI ProcessIdToSessionId(DWORD dwProcessId, DWORD *pSessionId);
 DWORD WINAPI WTSGetActiveConsoleSessionId(void);
 }

@@ -9,13 +9,16 @@
 #define NETAPI_SUCCESS 0u
 #define NETAPI_PREFERRED_LENGTH ((DWORD)-1)
 
-// One member of a local group, as level 0 of the member list gives it.
-typedef struct _NET_LOCALGROUP_MEMBER {
-    void *Sid;
-} NET_LOCALGROUP_MEMBER;
+// Also the local groups an account is in through a global group.
+#define LG_INCLUDE_INDIRECT 0x1u
 
-typedef DWORD(WINAPI *NetLocalGroupGetMembersRoutine)(LPCWSTR servername, LPCWSTR localgroupname,
-                                                      DWORD level, BYTE **bufptr, DWORD prefmaxlen,
-                                                      LPDWORD entriesread, LPDWORD totalentries,
-                                                      ULONG_PTR *resume);
+// One local group of an account, as level 0 of the account's list gives it.
+typedef struct _LOCALGROUP_USERS_INFO_0 {
+    WCHAR *Name;
+} LOCALGROUP_USERS_INFO_0;
+
+typedef DWORD(WINAPI *NetUserGetLocalGroupsRoutine)(LPCWSTR servername, LPCWSTR username,
+                                                    DWORD level, DWORD flags, BYTE **bufptr,
+                                                    DWORD prefmaxlen, LPDWORD entriesread,
+                                                    LPDWORD totalentries);
 typedef DWORD(WINAPI *NetApiBufferFreeRoutine)(LPVOID buffer);

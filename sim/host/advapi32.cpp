@@ -209,6 +209,10 @@ LONG WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access
         Log("RegOpenKeyExA", args, "error 2");
         return (LONG)ErrorFileNotFound;
     }
+    if (found->second.openError != 0) {
+        Log("RegOpenKeyExA", args, "error " + std::to_string(found->second.openError));
+        return (LONG)found->second.openError;
+    }
     // The key's name stands for its handle.
     *key = (HKEY)&found->first;
     M().keys.insert(*key);

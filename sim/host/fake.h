@@ -112,7 +112,7 @@ struct Ace {
 struct File {
     bool folder = false;
     std::string bytes;
-    // CreateFileA fails with this error, when not 0.
+    // CreateFileA (on a folder FindFirstFileA) fails with this error, when not 0.
     DWORD openError = 0;
     // GetFileSecurityA fails with this error, when not 0.
     DWORD securityError = 0;
@@ -165,8 +165,9 @@ void SetRegistryDword(const std::string &key, const std::string &name, DWORD val
 // 32-bit program on 64-bit Windows sees HKLM's Software under Wow6432Node.
 void SetRegistryValue(const std::string &key, const std::string &name, DWORD type,
                       const std::string &data);
-// A key's last-write time (a FILETIME); the key is created if need be.
-void SetKeyWritten(const std::string &key, unsigned long long written);
+// A key's last-write time (a FILETIME) and the error opening it gives (0
+// none); the key is created if need be.
+void SetKeyWritten(const std::string &key, unsigned long long written, DWORD openError = 0);
 // The wall clock at clock 0 (a FILETIME) and the time since boot then.
 void SetClock(unsigned long long now, unsigned long long uptimeMs);
 // FILETIME units.
@@ -193,13 +194,15 @@ struct Process {
     DWORD sessionError = 0;
 };
 Process &AddProcess(DWORD id, const std::string &exeFile);
-// What WTSGetActiveConsoleSessionId says; 1 at first, 0xFFFFFFFF for none.
-void SetConsoleSession(DWORD session);
+// What WTSGetActiveConsoleSessionId says (1 at first, 0xFFFFFFFF for none),
+// and the check's own session (the console's unless given).
+void SetConsoleSession(DWORD session, DWORD checkSession = 0xFFFFFFFEu);
 // An account LookupAccountSidW knows (1 user, 2 group, 4 alias, 5 well-known
-// group); the well-known groups are known from the start.
-void AddAccount(const std::string &sid, const std::string &domain, const std::string &name,
-                int use);
-// The direct members of Administrators, as the local group list gives them.
+// group), and the global groups it is in; the well-known groups are known
+// from the start.
+void AddAccount(const std::string &sid, const std::string &domain, const std::string &name, int use,
+                const std::vector<std::string> &groups = {});
+// The direct members of Administrators, users or groups.
 void SetAdministrators(const std::vector<std::string> &sids);
 // What the program wrote on standard output and standard error.
 std::string Output();

@@ -625,6 +625,13 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found)
         Misuse("FindFirstFileA with a pattern other than FOLDER\\*: " + given);
     }
     std::string folder = Lower(given.substr(0, given.size() - 1));
+    // A folder's openError refuses its listing too.
+    auto self = M().files.find(folder.substr(0, folder.size() - 1));
+    if (self != M().files.end() && self->second.openError != 0) {
+        LastError = self->second.openError;
+        Log("FindFirstFileA", Quote(pattern), "INVALID, LE " + std::to_string(LastError));
+        return INVALID_HANDLE_VALUE;
+    }
     std::vector<std::string> paths;
     for (const auto &entry : M().files) {
         if (entry.first.rfind(folder, 0) == 0 && entry.first.size() > folder.size() &&
@@ -801,10 +808,22 @@ HANDLE WINAPI OpenProcess(DWORD access, BOOL inherit, DWORD id)
     return handle;
 }
 
+// The check's own process, which is not in the process list.
+const DWORD OwnProcessId = 7;
+
+DWORD WINAPI GetCurrentProcessId(void)
+{
+    return OwnProcessId;
+}
+
 BOOL WINAPI ProcessIdToSessionId(DWORD id, DWORD *session)
 {
     sim::SimBeforeCall("ProcessIdToSessionId");
     std::lock_guard<std::mutex> guard(M().lock);
+    if (id == OwnProcessId) {
+        *session = M().checkSession;
+        return TRUE;
+    }
     const fake::Process *process = ProcessById(id);
     DWORD error = process == nullptr ? ErrorInvalidParameter : process->sessionError;
     if (error != 0) {

@@ -136,14 +136,14 @@ bool FindFile(const std::string &path, fake::File *file)
 void FillLookupDefaults()
 {
     M().accounts = {
-        {"S-1-5-32-544", {"BUILTIN", "Administrators", 4}},
-        {"S-1-5-18", {"NT AUTHORITY", "SYSTEM", 5}},
-        {"S-1-5-32-545", {"BUILTIN", "Users", 4}},
-        {"S-1-5-32-546", {"BUILTIN", "Guests", 4}},
-        {"S-1-5-11", {"NT AUTHORITY", "Authenticated Users", 5}},
-        {"S-1-5-4", {"NT AUTHORITY", "INTERACTIVE", 5}},
-        {"S-1-1-0", {"", "Everyone", 5}},
-        {"S-1-3-0", {"", "CREATOR OWNER", 5}},
+        {"S-1-5-32-544", {"BUILTIN", "Administrators", 4, {}}},
+        {"S-1-5-18", {"NT AUTHORITY", "SYSTEM", 5, {}}},
+        {"S-1-5-32-545", {"BUILTIN", "Users", 4, {}}},
+        {"S-1-5-32-546", {"BUILTIN", "Guests", 4, {}}},
+        {"S-1-5-11", {"NT AUTHORITY", "Authenticated Users", 5, {}}},
+        {"S-1-5-4", {"NT AUTHORITY", "INTERACTIVE", 5, {}}},
+        {"S-1-1-0", {"", "Everyone", 5, {}}},
+        {"S-1-3-0", {"", "CREATOR OWNER", 5, {}}},
     };
 }
 
@@ -178,7 +178,8 @@ FARPROC Routine(const std::string &name)
         {"EwfMgrVolumeNameListIsEmpty", (FARPROC)(void (*)(void))EwfMgrVolumeNameListIsEmpty},
         {"EwfMgrIsHORMActivated", (FARPROC)(void (*)(void))EwfMgrIsHORMActivated},
         {"EwfMgrIsHormActivated", (FARPROC)(void (*)(void))EwfMgrIsHORMActivated},
-        {"NetLocalGroupGetMembers", (FARPROC)(void (*)(void))FakeNetLocalGroupGetMembers},
+        {"NetUserGetLocalGroups", (FARPROC)(void (*)(void))FakeNetUserGetLocalGroups},
+
         {"NetApiBufferFree", (FARPROC)(void (*)(void))FakeNetApiBufferFree},
         {"GetTickCount64", (FARPROC)(void (*)(void))FakeGetTickCount64},
     };
@@ -300,6 +301,7 @@ void ResetMachine()
     m.tokenProcesses.clear();
     m.moduleSnapshots.clear();
     m.consoleSession = 1;
+    m.checkSession = 1;
     FillLookupDefaults();
     m.administrators.clear();
     m.systemDirectory = "C:\\WINDOWS\\system32";
@@ -515,11 +517,12 @@ void SetRegistryValue(const std::string &key, const std::string &name, DWORD typ
     entry.values[Lower(name)] = {name, type, data};
 }
 
-void SetKeyWritten(const std::string &key, unsigned long long written)
+void SetKeyWritten(const std::string &key, unsigned long long written, DWORD openError)
 {
     RegKey &entry = M().registry[Lower(key)];
     entry.name = key;
     entry.written = written;
+    entry.openError = openError;
 }
 
 void SetClock(unsigned long long now, unsigned long long uptimeMs)
@@ -543,14 +546,16 @@ Process &AddProcess(DWORD id, const std::string &exeFile)
     return M().processes.back();
 }
 
-void SetConsoleSession(DWORD session)
+void SetConsoleSession(DWORD session, DWORD checkSession)
 {
     M().consoleSession = session;
+    M().checkSession = checkSession == 0xFFFFFFFEu ? session : checkSession;
 }
 
-void AddAccount(const std::string &sid, const std::string &domain, const std::string &name, int use)
+void AddAccount(const std::string &sid, const std::string &domain, const std::string &name, int use,
+                const std::vector<std::string> &groups)
 {
-    M().accounts[sid] = {domain, name, use};
+    M().accounts[sid] = {domain, name, use, groups};
 }
 
 void SetAdministrators(const std::vector<std::string> &sids)

@@ -48,6 +48,7 @@ struct Account {
     std::string domain;
     std::string name;
     int use = 0;
+    std::vector<std::string> groups; // global groups it is in
 };
 
 struct RegValue {
@@ -60,6 +61,7 @@ struct RegKey {
     std::string name;                       // as set, for enumeration
     std::map<std::string, RegValue> values; // by lower-case name
     unsigned long long written = 0;
+    DWORD openError = 0; // RegOpenKeyExA's, when not 0
 };
 
 // 2026-12-08 10:00 UTC, as a FILETIME: the test's "now" at clock 0.
@@ -87,6 +89,7 @@ struct Machine {
     std::map<HANDLE, DWORD> tokenProcesses;
     std::map<HANDLE, DWORD> moduleSnapshots;
     DWORD consoleSession = 1;
+    DWORD checkSession = 1; // the session of the check's own process
     std::map<std::string, Account> accounts;
     std::vector<std::string> administrators;
     std::string systemDirectory = "C:\\WINDOWS\\system32";
@@ -144,8 +147,9 @@ BOOL WINAPI FakeIsWow64Process(HANDLE process, BOOL *wow64);
 BOOL WINAPI FakeQueryFullProcessImageNameA(HANDLE process, DWORD flags, LPSTR name, DWORD *size);
 ULONGLONG WINAPI FakeGetTickCount64(void);
 UINT WINAPI FakeGetSystemWow64DirectoryA(LPSTR buffer, UINT size);
-DWORD WINAPI FakeNetLocalGroupGetMembers(LPCWSTR server, LPCWSTR group, DWORD level, BYTE **buffer,
-                                         DWORD, LPDWORD read, LPDWORD total, ULONG_PTR *);
+DWORD WINAPI FakeNetUserGetLocalGroups(LPCWSTR server, LPCWSTR user, DWORD level, DWORD flags,
+                                       BYTE **buffer, DWORD, LPDWORD read, LPDWORD total);
+
 DWORD WINAPI FakeNetApiBufferFree(LPVOID buffer);
 LONG WINAPI FakeNtQuerySystemInformation(ULONG infoClass, LPVOID buffer, ULONG length,
                                          ULONG *returned);

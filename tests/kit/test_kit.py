@@ -232,7 +232,8 @@ class TaskDefinition(unittest.TestCase):
             ("t:Settings/t:Enabled", "true"),
             ("t:Principals/t:Principal/t:GroupId", "S-1-5-32-544"),
             ("t:Principals/t:Principal/t:RunLevel", "HighestAvailable"),
-            ("t:Principals/t:Principal/t:LogonType", "InteractiveToken"),
+            # Absent, 7: below normal, slow to react when writes are heaviest.
+            ("t:Settings/t:Priority", "4"),
             ("t:Actions/t:Exec/t:Command", "C:\\Tovrin\\tovrin.exe"),
         ):
             with self.subTest(path):
@@ -248,6 +249,9 @@ class TaskDefinition(unittest.TestCase):
         self.assertNotEqual(trigger.findtext("t:Enabled", "true", TASK_NS), "false")
         principal = self.find("t:Principals/t:Principal")
         self.assertIsNone(principal.find("t:UserId", TASK_NS), "the principal names one account")
+        # Valid only with a user identifier; a group principal runs in the
+        # session of the member who logs on.
+        self.assertIsNone(principal.find("t:LogonType", TASK_NS), "LogonType beside a GroupId")
         self.assertEqual(self.find("t:Actions").get("Context"), principal.get("id"))
         self.assertEqual(len(self.find("t:Actions")), 1, "more than one action")
         self.assertIsNone(self.find("t:Actions/t:Exec").find("t:Arguments", TASK_NS))

@@ -232,6 +232,12 @@ TEST_F(CheckTest, AdministratorsAccountUnderUac)
          "WARNING",
          "may also be changed by KIOSK\\Administrator (owner) (an administrator)" +
              std::string(Why)},
+        {"an administrator through a domain group",
+         5,
+         {},
+         [](fake::File &f) { f.owner = "S-1-5-21-7-7-7-1002"; },
+         "ok",
+         "changed only by administrators: KIOSK\\operator (owner) (an administrator)"},
         {"an account that is no administrator reads as before",
          6,
          {{"EnableLUA", 1}},
@@ -252,7 +258,8 @@ TEST_F(CheckTest, AdministratorsAccountUnderUac)
         fake::AddAccount(Setup, "KIOSK", "setup", 1);
         fake::AddAccount(BuiltIn, "KIOSK", "Administrator", 1);
         fake::AddAccount(Kiosk, "KIOSK", "kiosk", 1);
-        fake::SetAdministrators({BuiltIn, Setup});
+        fake::AddAccount("S-1-5-21-7-7-7-1002", "KIOSK", "operator", 1, {"S-1-5-21-9-9-9-512"});
+        fake::SetAdministrators({BuiltIn, Setup, "S-1-5-21-9-9-9-512"});
         c.arrange(fake::AddFolder("C:\\Tovrin"));
         Run();
         EXPECT_EQ(c.level, Line("access.folder").level) << c.what << ":\n" << output;
@@ -271,9 +278,7 @@ TEST_F(CheckTest, FileSystemsWithoutPermissions)
 {
     const std::string Fat32 =
         "WARNING access.filesystem C:\\ is FAT32, which keeps no permissions: anyone may replace "
-        "the watchdog or its profile, or plant a library beside it, and neither cacls nor icacls "
-        "can prevent it; the write filter keeps such a change only until the next restart, "
-        "unless the watchdog's own commit makes it permanent. Only an NTFS volume closes this";
+        "the watchdog, its profile or a library beside it; only an NTFS volume closes this";
     const std::string Folder = "ok access.folder C:\\Tovrin: only Administrators and SYSTEM may "
                                "change it";
     const std::string Parent = "ok access.parent C:\\Tovrin: only Administrators and SYSTEM may "
@@ -307,10 +312,8 @@ TEST_F(CheckTest, FileSystemsWithoutPermissions)
         {"a FAT card mounted at the install folder, on an NTFS drive",
          [fat] { fat("C:\\Tovrin", "FAT"); },
          {"WARNING access.filesystem C:\\Tovrin\\ is FAT, which keeps no permissions: anyone may "
-          "replace the watchdog or its profile, or plant a library beside it, and neither cacls "
-          "nor icacls can prevent it; the write filter keeps such a change only until the next "
-          "restart, unless the watchdog's own commit makes it permanent. Only an NTFS volume "
-          "closes this"}},
+          "replace the watchdog, its profile or a library beside it; only an NTFS volume closes "
+          "this"}},
         {"the file system cannot be read: the permissions as they are",
          [] {
              fake::Fail("GetVolumeInformationA", 21);
@@ -511,7 +514,7 @@ TEST_F(CheckTest, MembershipUnknownWithoutTheGroupList)
     // account is then not shown to be an administrator.
     const std::function<void()> arrangements[] = {
         [] { fake::AddLibrary("C:\\WINDOWS\\system32\\netapi32.dll", {"NetApiBufferFree"}); },
-        [] { fake::Fail("NetLocalGroupGetMembers", 5); },
+        [] { fake::Fail("NetUserGetLocalGroups", 5); },
         [] { fake::Fail("LookupAccountSidW", 1332); },
     };
     for (const auto &arrange : arrangements) {

@@ -55,7 +55,7 @@ void CheckTest::Install(const char *profile, bool running)
     fake::AddFolder("C:\\WINDOWS\\system32");
     fake::AddLibrary(SystemLibrary, fake::EwfExports());
     fake::AddLibrary("C:\\WINDOWS\\system32\\netapi32.dll",
-                     {"NetLocalGroupGetMembers", "NetApiBufferFree"});
+                     {"NetUserGetLocalGroups", "NetApiBufferFree"});
     fake::SetAdministrators({"S-1-5-21-7-7-7-500"});
     sim::AddVolume("\\Device\\HarddiskVolume1", 'C', 12 * MiB);
     // Started as the guide says for XP: a Run value for every user.

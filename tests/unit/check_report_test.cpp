@@ -884,7 +884,7 @@ TEST_F(CheckTest, RunningFindings)
          EXIT_WARNINGS,
          {one, path, rights,
           "WARNING running.session 1234: session 0, not the console's session 1: its warning is "
-          "shown where nobody looks; start it at the user's log-on"}},
+          "shown where nobody looks; log that user off, or restart"}},
         {"fast user switching: the user at the console in session 2",
          [](fake::Process &watchdog) {
              fake::SetConsoleSession(2);
@@ -906,7 +906,39 @@ TEST_F(CheckTest, RunningFindings)
           path, rights, session, "ok running.path 2222: C:\\Tovrin\\Tovrin.EXE",
           "ok running.rights 2222: Administrators enabled in its token",
           "WARNING running.session 2222: session 2, not the console's session 1: its warning is "
-          "shown where nobody looks; start it at the user's log-on"}},
+          "shown where nobody looks; log that user off, or restart"}},
+        {"the check in a remote session",
+         [](fake::Process &) { fake::SetConsoleSession(1, 3); },
+         EXIT_READY,
+         {one, "note running.session this check is in session 3, the console in 1", path, rights,
+          session}},
+        {"more copies than are looked at one by one",
+         [](fake::Process &) {
+             for (DWORD id = 2001; id <= 2020; ++id) {
+                 fake::AddProcess(id, "tovrin.exe").sessionError = 5;
+             }
+         },
+         EXIT_WARNINGS,
+         [&] {
+             std::string ids = "1234";
+             for (int id = 2001; id <= 2020; ++id) {
+                 ids += ", " + std::to_string(id);
+             }
+             Texts lines = {"WARNING running tovrin.exe is running 21 times, process ids " + ids +
+                                ": each shows its own warning and makes its own pass; keep one "
+                                "start and end the others",
+                            path, rights, session};
+             // Sixteen looked at: the watchdog and the first fifteen others.
+             for (int id = 2001; id <= 2015; ++id) {
+                 std::string n = std::to_string(id);
+                 lines.push_back("ok running.path " + n + ": C:\\Tovrin\\tovrin.exe");
+                 lines.push_back("ok running.rights " + n +
+                                 ": Administrators enabled in its token");
+                 lines.push_back("note running.session " + n +
+                                 ": its session cannot be read (error 5)");
+             }
+             return lines;
+         }()},
         {"a copy from another folder",
          [&](fake::Process &watchdog) {
              standard7();

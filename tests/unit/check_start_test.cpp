@@ -21,7 +21,7 @@ const char GoodSettings[] = "<DisallowStartIfOnBatteries>false</DisallowStartIfO
                             "<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>"
                             "<IdleSettings><StopOnIdleEnd>true</StopOnIdleEnd></IdleSettings>"
                             "<Enabled>true</Enabled>"
-                            "<ExecutionTimeLimit>PT0S</ExecutionTimeLimit>";
+                            "<ExecutionTimeLimit>PT0S</ExecutionTimeLimit><Priority>4</Priority>";
 const char GroupPrincipal[] =
     "<GroupId>S-1-5-32-544</GroupId><RunLevel>HighestAvailable</RunLevel>";
 const char LogonTrigger[] = "<LogonTrigger><Enabled>true</Enabled></LogonTrigger>";
@@ -75,7 +75,7 @@ void Put32(std::string &out, size_t at, unsigned long value)
 // A Task Scheduler 1.0 .job: fixed part, the application's name, four empty
 // strings, no user or reserved data, then the triggers (7: at log-on).
 std::string Job(unsigned long maxRunTime, unsigned long flags, unsigned long trigger = 7,
-                const std::string &application = WatchdogPath)
+                unsigned long triggerFlags = 0, const std::string &application = WatchdogPath)
 {
     std::string job(0x46, '\0');
     Put16(job, 2, 1);
@@ -89,6 +89,7 @@ std::string Job(unsigned long maxRunTime, unsigned long flags, unsigned long tri
     std::string triggers(2 + 0x30, '\0');
     Put16(triggers, 0, 1);
     Put16(triggers, 2, 0x30);
+    Put32(triggers, 2 + 28, triggerFlags);
     Put32(triggers, 2 + 32, trigger);
     return job + triggers;
 }
@@ -145,8 +146,28 @@ const std::string RunOk =
     "ok start HKLM Run value Tovrin: C:\\Tovrin\\tovrin.exe, at log-on by Explorer";
 const std::string TaskHead = "task \\Tovrin: C:\\Tovrin\\tovrin.exe: ";
 const std::string Recreate = "; recreate it: schtasks /Create /TN Tovrin /XML tovrin-task.xml /F";
-const std::string Uac = "User Account Control starts it with a filtered token: it measures 0; "
-                        "start it by the task tovrin-task.xml instead";
+const std::string Priority7 = "; Priority 7 is below normal, slow to react: set 4";
+const std::string NothingRead = "WARNING start nothing found starts tovrin.exe at log-on in "
+                                "what was read: run the check elevated";
+const std::string Admins = "S-1-5-21-7-7-7-500";
+const std::string Kiosk = "S-1-5-21-7-7-7-1001";
+// Who logs on: KIOSK\setup, an administrator only through a domain group,
+// or KIOSK\kiosk, no administrator.
+void Accounts()
+{
+    fake::AddAccount("S-1-5-21-7-7-7-1000", "KIOSK", "setup", 1, {"S-1-5-21-9-9-9-512"});
+    fake::AddAccount(Kiosk, "KIOSK", "kiosk", 1, {"S-1-5-21-9-9-9-513"});
+    fake::SetAdministrators({Admins, "S-1-5-21-9-9-9-512"});
+}
+void AutoLogon(const std::string &user, const std::string &domain)
+{
+    Accounts();
+    fake::SetRegistryValue(Winlogon, "AutoAdminLogon", 1, "1");
+    fake::SetRegistryValue(Winlogon, "DefaultUserName", 1, user);
+    fake::SetRegistryValue(Winlogon, "DefaultDomainName", 1, domain);
+}
+const std::string Uac = "User Account Control gives it a filtered token: it measures 0; start it "
+                        "by the task tovrin-task.xml";
 
 } // namespace
 
@@ -204,8 +225,8 @@ TEST_F(CheckTest, StartFindings)
           "C:\\Tovrin\\tovrin.exe: point it at the checked one"}},
         {"no start, running",
          NoRunValue,
-         {"WARNING start nothing found starts tovrin.exe at log-on, though it runs now: make sure "
-          "what starts it does so elevated at every log-on"}},
+         {"WARNING start nothing found starts tovrin.exe at log-on, though it runs now: start it "
+          "elevated at every log-on"}},
         {"no start, not running",
          [] {
              fake::Reset();
@@ -295,11 +316,11 @@ TEST_F(CheckTest, StartFindings)
              fake::AddFile(Tasks + "\\Vendor\\Watch",
                            Task("<UserId>KIOSK\\user</UserId><LogonType>InteractiveToken"
                                 "</LogonType><RunLevel>HighestAvailable</RunLevel>"));
+             // Who logs on is not known: the one account it starts for is said.
              fake::AddFile(Tasks + "\\Other", Utf16(TaskXml(GroupPrincipal, GoodSettings,
                                                             LogonTrigger, "C:\\Other\\a.exe")));
          },
-         {"ok start task \\Vendor\\Watch: C:\\Tovrin\\tovrin.exe, at log-on, elevated, in the "
-          "user's session, never stopped by Task Scheduler"}},
+         {"note start task \\Vendor\\Watch: C:\\Tovrin\\tovrin.exe: starts only for KIOSK\\user"}},
         {"an x86 check on 64-bit Windows reads the 64-bit Tasks folder",
          [] {
              fake::SetVersion(6, 1, 7601, "Service Pack 1");
@@ -316,9 +337,9 @@ TEST_F(CheckTest, StartFindings)
           "WARNING start.count 2 starts at log-on: two watchdogs would run at once; keep one"}},
         {"a task file too large",
          [] { SevenWithTask(Task() + std::string(TASK_FILE_MAX, ' ')); },
-         {"WARNING start task \\Tovrin: too large, so Task Scheduler cannot run it" + Recreate,
-          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: make sure "
-          "what starts it does so elevated at every log-on"}},
+         {"WARNING start task \\Tovrin: too large for this check; see schtasks /Query /TN "
+          "\\Tovrin /XML",
+          NothingRead}},
         {"the guide's old schtasks /SC ONLOGON task",
          [] {
              SevenWithTask(Task("<UserId>KIOSK\\admin</UserId><LogonType>InteractiveToken"
@@ -327,9 +348,10 @@ TEST_F(CheckTest, StartFindings)
                                 "<Enabled>true</Enabled>"));
          },
          {"PROBLEM start " + TaskHead +
-          "Task Scheduler stops it 72 hours after each log-on (ExecutionTimeLimit absent, the "
-          "default PT72H); neither started nor kept running on batteries" +
-          Recreate}},
+          "starts only for KIOSK\\admin; Task Scheduler stops it 72 hours after each log-on "
+          "(ExecutionTimeLimit absent, the default PT72H); neither started nor kept running on "
+          "batteries" +
+          Priority7 + Recreate}},
         {"PT72H and no HighestAvailable",
          [] {
              SevenWithTask(Task("<GroupId>S-1-5-32-544</GroupId>",
@@ -341,7 +363,7 @@ TEST_F(CheckTest, StartFindings)
           "not elevated (RunLevel is not HighestAvailable): it measures 0; Task Scheduler stops it "
           "72 hours after each log-on "
           "(ExecutionTimeLimit PT72H)" +
-          Recreate}},
+          Priority7 + Recreate}},
         {"a limit in days and minutes",
          [] {
              SevenWithTask(Task(GroupPrincipal,
@@ -351,7 +373,7 @@ TEST_F(CheckTest, StartFindings)
          },
          {"PROBLEM start " + TaskHead +
           "Task Scheduler stops it 72 hours after each log-on (ExecutionTimeLimit P3DT30M)" +
-          Recreate}},
+          Priority7 + Recreate}},
         {"not interactive, disabled, a limit that is no duration",
          [] {
              SevenWithTask(Task("<UserId>S-1-5-18</UserId><LogonType>ServiceAccount</LogonType>"
@@ -362,29 +384,29 @@ TEST_F(CheckTest, StartFindings)
                                 "</StopIfGoingOnBatteries>"));
          },
          {"PROBLEM start " + TaskHead +
-          "disabled; not in the user's session (LogonType ServiceAccount): nobody sees its "
+          "disabled; not in the user's session (UserId S-1-5-18): nobody sees its "
           "warning; ExecutionTimeLimit forever is no duration: set PT0S; not started on "
           "batteries" +
-          Recreate}},
+          Priority7 + Recreate}},
         {"no log-on trigger",
          [] { SevenWithTask(Task(GroupPrincipal, GoodSettings, "<BootTrigger/>")); },
          {"WARNING start " + TaskHead + "no log-on trigger",
-          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: make sure "
-          "what starts it does so elevated at every log-on"}},
+          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: start it "
+          "elevated at every log-on"}},
         {"a task cut short",
          [] { SevenWithTask(Task().substr(0, Task().size() - 14)); },
          {"WARNING start task \\Tovrin: cut short before </Task>, so Task Scheduler cannot run "
           "it" +
               Recreate,
-          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: make sure "
-          "what starts it does so elevated at every log-on"}},
+          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: start it "
+          "elevated at every log-on"}},
         {"a task saved as UTF-8",
          [] { SevenWithTask(TaskXml()); },
          {"WARNING start task \\Tovrin: not UTF-16 with a byte-order mark, so Task Scheduler "
           "cannot run it" +
               Recreate,
-          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: make sure "
-          "what starts it does so elevated at every log-on"}},
+          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: start it "
+          "elevated at every log-on"}},
         {"a job with the 72-hour default",
          [] {
              NoRunValue();
@@ -413,8 +435,107 @@ TEST_F(CheckTest, StartFindings)
          },
          {"PROBLEM start job C:\\WINDOWS\\Tasks\\Tovrin.job: C:\\Tovrin\\tovrin.exe: no log-on "
           "trigger; disabled",
-          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: make sure "
-          "what starts it does so elevated at every log-on"}},
+          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: start it "
+          "elevated at every log-on"}},
+        {"a service account's task, with no LogonType",
+         [] {
+             SevenWithTask(Task("<UserId>nt authority\\system</UserId>"
+                                "<RunLevel>HighestAvailable</RunLevel>"));
+             fake::AddFile(Tasks + "\\Other", Task("<UserId>S-1-5-19</UserId>"));
+         },
+         {"PROBLEM start task \\Other: C:\\Tovrin\\tovrin.exe: not elevated (RunLevel is not "
+          "HighestAvailable): it measures 0; not in the user's session (UserId S-1-5-19): nobody "
+          "sees its warning" +
+              Recreate,
+          "PROBLEM start " + TaskHead +
+              "not in the user's session (UserId nt authority\\system): nobody sees its warning" +
+              Recreate,
+          "WARNING start.count 2 starts at log-on: two watchdogs would run at once; keep one"}},
+        {"LeastPrivilege in words",
+         [] {
+             SevenWithTask(Task("<GroupId>S-1-5-32-544</GroupId><RunLevel>LeastPrivilege"
+                                "</RunLevel>"));
+         },
+         {"PROBLEM start " + TaskHead +
+          "not elevated (RunLevel is not HighestAvailable): it measures 0" + Recreate}},
+        {"a log-on trigger turned off, and a priority below normal",
+         [] {
+             SevenWithTask(Task(GroupPrincipal,
+                                std::string(GoodSettings) + "<Priority>8</Priority>",
+                                "<LogonTrigger><Enabled>false</Enabled></LogonTrigger>"));
+         },
+         {"WARNING start " + TaskHead +
+              "no log-on trigger; Priority 8 is below normal, slow to react: set 4",
+          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: start it "
+          "elevated at every log-on"}},
+        {"a trigger for another account than the one that logs on",
+         [] {
+             SevenWithTask(Task(GroupPrincipal, GoodSettings,
+                                "<LogonTrigger><UserId>KIOSK\\setup</UserId></LogonTrigger>"));
+             AutoLogon("kiosk", "KIOSK");
+         },
+         {"PROBLEM start.account KIOSK\\kiosk logs on (automatically): not in Administrators, so "
+          "the "
+          "watchdog gets no rights",
+          "WARNING start " + TaskHead + "starts only for KIOSK\\setup, not KIOSK\\kiosk"}},
+        {"automatic log-on as an administrator through a domain group",
+         [] {
+             SevenWithTask(Task());
+             AutoLogon("setup", "KIOSK");
+         },
+         {"ok start task \\Tovrin: C:\\Tovrin\\tovrin.exe, at log-on, elevated, in the user's "
+          "session, never stopped by Task Scheduler"}},
+        {"automatic log-on as no administrator",
+         [] { AutoLogon("kiosk", "KIOSK"); },
+         {"PROBLEM start.account KIOSK\\kiosk logs on (automatically): not in Administrators, "
+          "so the watchdog gets no rights",
+          RunOk}},
+        {"membership that cannot be read",
+         [] {
+             AutoLogon("setup", "KIOSK");
+             fake::Fail("NetUserGetLocalGroups", 5);
+         },
+         {"note start.account KIOSK\\setup logs on (automatically): Administrators not read "
+          "(error 5)",
+          RunOk}},
+        {"a task folder that cannot be listed",
+         [] {
+             Seven();
+             NoRunValue();
+             fake::AddFolder(Tasks).openError = 5;
+             fake::AddFile(Tasks + "\\Tovrin", Task());
+             // Not known to run either: still only a warning.
+             fake::Fail("CreateToolhelp32Snapshot", 5);
+         },
+         {"note start " + Tasks + ": cannot be read (error 5)", NothingRead}},
+        {"a Run key that cannot be opened, and a job that cannot be read",
+         [] {
+             fake::SetKeyWritten(User + "\\" + RunKey, 0, 5);
+             fake::AddFile(Jobs + "\\Tovrin.job", Job(0xFFFFFFFF, 0)).openError = 5;
+         },
+         {RunOk,
+          "note start HKU\\S-1-5-21-7-7-7-1001\\Software\\Microsoft\\Windows\\CurrentVersion\\Run: "
+          "cannot be read (error 5)",
+          "note start job C:\\WINDOWS\\Tasks\\Tovrin.job: cannot be read (error 5)"}},
+        {"another program's task too large",
+         [] {
+             SevenWithTask(Task());
+             // Another program's: its text names no tovrin.exe.
+             fake::AddFile(Tasks + "\\Big", Utf16("<Task><Actions><Exec><Command>C:\\Other\\a.exe"
+                                                  "</Command></Exec></Actions></Task>" +
+                                                  std::string(TASK_FILE_MAX, ' ')));
+         },
+         {"ok start task \\Tovrin: C:\\Tovrin\\tovrin.exe, at log-on, elevated, in the user's "
+          "session, never stopped by Task Scheduler"}},
+        {"a job whose log-on trigger is itself disabled",
+         [] {
+             NoRunValue();
+             fake::AddFile(Jobs + "\\Tovrin.job", Job(0xFFFFFFFF, 0, 7, 0x4));
+         },
+         {"WARNING start job C:\\WINDOWS\\Tasks\\Tovrin.job: C:\\Tovrin\\tovrin.exe: no log-on "
+          "trigger",
+          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: start it "
+          "elevated at every log-on"}},
     };
     for (const StartCase &c : cases) {
         Install();
