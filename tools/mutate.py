@@ -164,43 +164,47 @@ FAULTS = [
     Fault("volumes/measure.cpp", "if (driveLetter == EWF_NO_DRIVE_LETTER) {", "if (driveLetter == 0) {",
           "a failed drive letter lookup is not seen"),
     Fault("volumes/measure.cpp",
-          "        TotalRamDataSize =\n"
-          "            (LONGLONG)((ULONGLONG)TotalRamDataSize + (ULONGLONG)config->RamOverlay.RamDataSize);",
-          "        TotalRamDataSize += config->RamOverlay.RamDataSize;",
+          "            TotalRamDataSize =\n"
+          "                (LONGLONG)((ULONGLONG)TotalRamDataSize + (ULONGLONG)config->RamOverlay.RamDataSize);",
+          "            TotalRamDataSize += config->RamOverlay.RamDataSize;",
           "the total summed as signed 64-bit (undefined on overflow)", asan=True),
     Fault("volumes/measure.cpp",
-          "        TotalRamDataSize =\n"
-          "            (LONGLONG)((ULONGLONG)TotalRamDataSize + (ULONGLONG)config->RamOverlay.RamDataSize);",
-          "        TotalRamDataSize = config->RamOverlay.RamDataSize;",
+          "            TotalRamDataSize =\n"
+          "                (LONGLONG)((ULONGLONG)TotalRamDataSize + (ULONGLONG)config->RamOverlay.RamDataSize);",
+          "            TotalRamDataSize = config->RamOverlay.RamDataSize;",
           "each volume replaces the total instead of adding to it"),
-    Fault("volumes/measure.cpp", "        LocalFree(config);\n        config = nullptr;\n",
-          "        config = nullptr;\n", "the configuration record is never released"),
-    Fault("volumes/measure.cpp", "            Trace(\"EwfMgrClose failed LE = %u\\n\", result);\n"
-                                 "            goto Cleanup;\n",
-          "            Trace(\"EwfMgrClose failed LE = %u\\n\", result);\n"
-          "            volume = INVALID_HANDLE_VALUE;\n            goto Cleanup;\n",
+    Fault("volumes/measure.cpp", "            LocalFree(config);\n            config = nullptr;\n",
+          "            config = nullptr;\n", "the configuration record is never released"),
+    Fault("volumes/measure.cpp", "            unclosed = volume;\n", "",
           "a handle whose close failed is given up, not closed again"),
-    Fault("volumes/measure.cpp", "            Trace(\"EwfMgrClose failed LE = %u\\n\", result);\n"
-                                 "            goto Cleanup;\n",
-          "            Trace(\"EwfMgrClose failed LE = %u\\n\", result);\n",
-          "a failed close does not end the walk"),
+    Fault("volumes/measure.cpp",
+          "            if (unclosed != INVALID_HANDLE_VALUE) {\n                EwfMgrClose(unclosed);\n            }\n",
+          "", "a handle whose close failed is dropped when another close fails"),
+    Fault("volumes/measure.cpp", "            unclosed = volume;\n        }\n",
+          "            unclosed = volume;\n            break;\n        }\n",
+          "a failed close ends the walk"),
+    Fault("volumes/measure.cpp", "            KeepFirst(code, &result, &failed);\n            continue;",
+          "            KeepFirst(code, &result, &failed);\n            break;",
+          "a volume that cannot be opened ends the walk"),
+    Fault("volumes/measure.cpp", "    if (!*failed) {", "    if (*result == 0) {",
+          "a later failure replaces a first failure whose code is 0"),
     Fault("volumes/measure.cpp",
           "    if (list != nullptr) {\n        EwfMgrVolumeNameListDelete(list);\n        list = nullptr;\n    }\n"
-          "    if (volume != INVALID_HANDLE_VALUE) {\n        EwfMgrClose(volume);\n    }\n",
-          "    if (volume != INVALID_HANDLE_VALUE) {\n        EwfMgrClose(volume);\n    }\n"
+          "    if (unclosed != INVALID_HANDLE_VALUE) {\n        EwfMgrClose(unclosed);\n    }\n",
+          "    if (unclosed != INVALID_HANDLE_VALUE) {\n        EwfMgrClose(unclosed);\n    }\n"
           "    if (list != nullptr) {\n        EwfMgrVolumeNameListDelete(list);\n        list = nullptr;\n    }\n",
           "the clean-up closes the handle before it deletes the list"),
     Fault("volumes/measure.cpp",
           "    if (list != nullptr) {\n        EwfMgrVolumeNameListDelete(list);\n        list = nullptr;\n    }\n",
           "", "the list is never deleted"),
     Fault("volumes/measure.cpp",
-          "    if (volume != INVALID_HANDLE_VALUE) {\n        EwfMgrClose(volume);\n    }\n    return result;",
-          "    return result;", "a handle held at a failure is never closed"),
+          "    if (unclosed != INVALID_HANDLE_VALUE) {\n        EwfMgrClose(unclosed);\n    }\n    return result;",
+          "    return result;", "a handle whose close failed is never closed again at the end"),
     Fault("volumes/measure.cpp",
-          "            result = GetLastError();\n"
-          "            Trace(\"EwfMgrGetProtectedVolumeConfig failed LE = %u\\n\", result);",
-          "            result = 0;\n"
-          "            Trace(\"EwfMgrGetProtectedVolumeConfig failed LE = %u\\n\", result);",
+          "            ResultCode code = GetLastError();\n"
+          "            Trace(\"EwfMgrGetProtectedVolumeConfig failed LE = %u\\n\", code);",
+          "            ResultCode code = 0;\n"
+          "            Trace(\"EwfMgrGetProtectedVolumeConfig failed LE = %u\\n\", code);",
           "a failed configuration read returns 0"),
     Fault("volumes/measure.cpp", 'Trace("%c: = %s\\n", driveLetter, list->Name);',
           'Trace("%c: = %s\\n", driveLetter, list);', "the volume trace is given the entry, not its name"),
