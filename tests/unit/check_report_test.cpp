@@ -297,6 +297,11 @@ TEST_F(CheckTest, UnreadableProfileIsAWarning)
 
 // ---- the library ----
 
+// Where 5.1 is XP Embedded, WEPOS, POSReady 2009 or Standard 2009 alike.
+#define XP_UPDATES                                                                                 \
+    " (XP Embedded: SP2 and Feature Pack 2007; WEPOS, POSReady 2009: a newer write filter from "   \
+    "the image's maker)"
+
 struct LibraryCase {
     const char *what;
     std::function<void()> arrange;
@@ -382,9 +387,21 @@ TEST_F(CheckTest, LibraryFindings)
          EXIT_NOT_READY,
          {"ok library " + SystemLibrary,
           "PROBLEM library.calls EwfMgrCommitAndDisableLive is missing: Windows will refuse to "
-          "start the watchdog (XP Embedded needs SP2 and Feature Pack 2007)",
+          "start the watchdog" XP_UPDATES,
           "PROBLEM library.calls EwfMgrEnable is missing: Windows will refuse to start the "
-          "watchdog (XP Embedded needs SP2 and Feature Pack 2007)"},
+          "watchdog" XP_UPDATES},
+         {systemLoad}},
+        {"a call missing on 5.2, where no XP-era embedded edition runs",
+         [&] {
+             fake::SetVersion(5, 2, 3790, "");
+             fake::AddLibrary(SystemLibrary, withoutTwo());
+         },
+         EXIT_NOT_READY,
+         {"ok library " + SystemLibrary,
+          "PROBLEM library.calls EwfMgrCommitAndDisableLive is missing: Windows will refuse to "
+          "start the watchdog",
+          "PROBLEM library.calls EwfMgrEnable is missing: Windows will refuse to start the "
+          "watchdog"},
          {systemLoad}},
         {"a call missing on Standard 7",
          [&] {
@@ -714,6 +731,9 @@ TEST_F(CheckTest, MessageBoxDefaultReply)
     const char *key = "System\\CurrentControlSet\\Control\\Error Message Instrument";
     const ReplyCase cases[] = {
         {{}, "ok", "Message Box Default Reply is off (EnableDefaultReply is not 1)"},
+        {{{"EnableLogging", 1}},
+         "ok",
+         "Message Box Default Reply is off (EnableDefaultReply is not 1)"},
         {{{"EnableDefaultReply", 0}, {"EnableLogging", 1}},
          "ok",
          "Message Box Default Reply is off (EnableDefaultReply is not 1)"},
@@ -770,7 +790,9 @@ TEST_F(CheckTest, DialogFilterList)
              " names tovrin.exe: the Dialog Filter would close the warning before anyone sees "
              "it; remove that entry"},
         {"other windows", 6, [&] { fake::AddFile(list, utf16(other)); },
-         "ok " + list + " names neither the warning's caption nor tovrin.exe"},
+         "ok " + list +
+             " names neither the warning's caption nor tovrin.exe; a list set elsewhere by "
+             "ConfigurationListPath is not read"},
         {"unreadable", 6, [&] { fake::AddFile(list, other).openError = 5; },
          "note " + list +
              ": the Dialog Filter's list cannot be read (error 5); make sure it names neither "
