@@ -90,7 +90,8 @@ static void ReportVolume(LPCWSTR name, Tally *tally)
 
     Text value;
     Clear(&value);
-    Format(&value, "%w%s %s %s boot=%s", name, named ? "" : " (no drive letter)", TypeName(type),
+    // Under "volume.?" when the library gave no letter: measured all the same.
+    Format(&value, "%w %s %s boot=%s", name, TypeName(type),
            state == EWF_ENABLED    ? "enabled"
            : state == EWF_DISABLED ? "disabled"
                                    : "unknown",
@@ -134,8 +135,7 @@ static void ReportTotal(const Target *target, DWORD unread)
     Clear(&value);
     Format(&value, "%m", TotalRamDataSize);
     if (unread != 0) {
-        Format(&value, " without the %u %s that could not be read", unread,
-               unread == 1 ? "volume" : "volumes");
+        Format(&value, " without %u volume(s) that could not be read", unread);
     } else if (result != 0) {
         Format(&value, " (the measurement met error %u)", result);
     }

@@ -649,11 +649,10 @@ TEST_F(CheckTest, AVolumeThatCannotBeReadIsShownAndTheOthersStillMeasured)
 {
     const char *const unread = " failed (error 5): not measured; if the write filter protects "
                                "it, the watchdog does not see its overlay";
-    const std::string leftOut = " without the 1 volume that could not be read";
+    const std::string leftOut = " without 1 volume(s) that could not be read";
     const VolumeFailureCase cases[] = {
         {"EwfMgrGetDriveLetterFromVolumeName", EXIT_READY,
-         "ok      volume.?        \\Device\\HarddiskVolume2 (no drive letter) RAM enabled "
-         "boot=none data=3.0 MiB",
+         "ok      volume.?        \\Device\\HarddiskVolume2 RAM enabled boot=none data=3.0 MiB",
          "19.0 MiB", 0},
         {"EwfMgrOpenProtected", EXIT_WARNINGS,
          "WARNING volume.D        \\Device\\HarddiskVolume2 EwfMgrOpenProtected", "16.0 MiB", 0},
