@@ -21,6 +21,7 @@ ResultCode SumRamDataSize()
     // before another takes its place, or in clean-up.
     HANDLE unclosed = INVALID_HANDLE_VALUE;
     PEWF_VOLUME_CONFIG config = nullptr;
+    const char *failure = nullptr;
     WCHAR driveLetter = 0;
     ResultCode result = 0;
     BOOL failed = FALSE;
@@ -43,29 +44,28 @@ ResultCode SumRamDataSize()
         }
         Trace("%c: = %s\n", driveLetter, list->Name);
 
+        // The failure's trace names the call that failed; none when the
+        // record was read.
         volume = EwfMgrOpenProtected(list->Name);
-        if (volume == INVALID_HANDLE_VALUE) {
-            ResultCode code = GetLastError();
-            Trace("EwfMgrOpenProtected failed LE = %u\n", code);
-            KeepFirst(code, &result, &failed);
-            continue;
+        failure = "EwfMgrOpenProtected failed LE = %u\n";
+        if (volume != INVALID_HANDLE_VALUE) {
+            config = EwfMgrGetProtectedVolumeConfig(volume);
+            failure = "EwfMgrGetProtectedVolumeConfig failed LE = %u\n";
         }
-
-        config = EwfMgrGetProtectedVolumeConfig(volume);
-        if (config == nullptr) {
-            ResultCode code = GetLastError();
-            Trace("EwfMgrGetProtectedVolumeConfig failed LE = %u\n", code);
-            KeepFirst(code, &result, &failed);
-        } else {
+        if (config != nullptr) {
             // Wraps like the 64-bit register sum it stands for, never as
             // undefined signed overflow.
             TotalRamDataSize =
                 (LONGLONG)((ULONGLONG)TotalRamDataSize + (ULONGLONG)config->RamOverlay.RamDataSize);
             LocalFree(config);
             config = nullptr;
+        } else {
+            ResultCode code = GetLastError();
+            Trace(failure, code);
+            KeepFirst(code, &result, &failed);
         }
 
-        if (!EwfMgrClose(volume)) {
+        if (volume != INVALID_HANDLE_VALUE && !EwfMgrClose(volume)) {
             ResultCode code = GetLastError();
             Trace("EwfMgrClose failed LE = %u\n", code);
             KeepFirst(code, &result, &failed);
