@@ -66,8 +66,8 @@ static void ReportVolume(LPCWSTR name, Tally *tally)
         if (named && VolumeCount < 26) {
             Volumes[VolumeCount++] = {key[7], FALSE, FALSE, FALSE};
         }
-        // Such a volume is often one the filter does not protect, which the
-        // library's list may hold; nothing read tells it from a protected one.
+        // The library's list may hold volumes the filter does not protect;
+        // nothing read tells one from a protected volume the library fails on.
         Say(LevelWarning, key,
             "%w %s failed (error %u): not measured; if the write filter protects it, the "
             "watchdog does not see its overlay",
