@@ -77,7 +77,7 @@ void SystemFolder(WORD machine, char *named, char *readable);
 BOOL ReportVolumes(const Target *target);
 
 // The room a RAM overlay has now: available physical memory and, on 32-bit
-// Windows, what the free system PTEs can still map (4 KiB each).
+// XP-era Windows, what the free system PTEs can still map (4 KiB each).
 struct Room {
     DWORD error;     // of GlobalMemoryStatusEx; 0 when memory was read
     ULONGLONG total; // physical memory
@@ -112,10 +112,12 @@ BOOL SidIs(const void *sid, const void *known);
 // How many processes ReportRunning found with the watchdog's file name.
 extern DWORD RunningCopies;
 
-// Each protected volume as ReportVolumes read it, for what survives the next
-// restart; `VolumesRead` FALSE when the write filter could not be asked.
+// Each listed volume with a letter as ReportVolumes read it, for what
+// survives the next restart; `VolumesRead` FALSE when the write filter could
+// not be asked.
 struct VolumeFacts {
     char letter;
+    BOOL read;    // its record was had; nothing below is known otherwise
     BOOL enabled; // its overlay is on now
     BOOL commit;  // the pending boot command is commit
 };

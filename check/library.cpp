@@ -50,10 +50,15 @@ static void ReportCalls(const char *path, const char *shown, BOOL quiet)
         ExportKind kind = FindExport(&table, WatchdogEwfCalls[i], target, sizeof target);
         if (kind == ExportMissing) {
             ++bad;
-            // Only XP Embedded had libraries without the live commit.
+            // The XP-era libraries without the live commit are XP Embedded's
+            // before SP2 with Feature Pack 2007. WEPOS and POSReady 2009 also
+            // say 5.1 and have no such documented path.
             Say(LevelProblem, "library.calls",
                 "%s is missing: Windows will refuse to start the watchdog%s", WatchdogEwfCalls[i],
-                TheSystem.major < 6 ? " (XP Embedded needs SP2 and Feature Pack 2007)" : "");
+                TheSystem.major == 5 && TheSystem.minor == 1
+                    ? " (XP Embedded: SP2 and Feature Pack 2007; WEPOS, POSReady 2009: a newer "
+                      "write filter from the image's maker)"
+                    : "");
         } else if (kind == ExportForwarded) {
             ++bad;
             DWORD dot = 0;

@@ -77,8 +77,12 @@ static void ReportDialogFilter(const Target *target)
             "remove that entry",
             list, caption ? "the warning's caption" : target->name);
     } else {
-        Say(LevelOk, "warning.filter", "%s names neither the warning's caption nor %s", list,
-            target->name);
+        // The package's ConfigurationListPath setting can name another list;
+        // no document says where the image keeps it, so it is not read.
+        Say(LevelOk, "warning.filter",
+            "%s names neither the warning's caption nor %s; a list set elsewhere by "
+            "ConfigurationListPath is not read",
+            list, target->name);
     }
 }
 

@@ -13,8 +13,6 @@ VolumeFacts Volumes[26];
 DWORD VolumeCount = 0;
 BOOL VolumesRead = FALSE;
 
-static const char StopsHere[] = "%w %s failed (error %u): the watchdog's measurement stops here";
-
 static const char *TypeName(EWF_TYPE type)
 {
     switch (type) {
@@ -35,33 +33,45 @@ static const char *CommandName(EWF_CMD command)
 }
 
 struct Tally {
+    DWORD unread; // volumes whose record could not be had
     DWORD enabledRam;
     DWORD enabledRamEmpty;
     DWORD offUntilBoot; // disabled, with enable pending for the next boot
 };
 
-// One volume's line. The watchdog's walk stops at the first call that fails;
-// this one goes on, so that every volume is seen.
+// One volume's line, walked as the watchdog walks: a volume the library
+// cannot name is still read, one it cannot open or read is skipped.
 static void ReportVolume(LPCWSTR name, Tally *tally)
 {
     char key[] = "volume.?";
     WCHAR letter = EwfMgrGetDriveLetterFromVolumeName(name);
-    if (letter == EWF_NO_DRIVE_LETTER) {
-        Say(LevelProblem, key, StopsHere, name, "EwfMgrGetDriveLetterFromVolumeName",
-            GetLastError());
-        return;
+    BOOL named = letter > 0x20 && letter < 0x7F;
+    if (named) {
+        key[7] = (char)letter;
     }
-    key[7] = letter > 0x20 && letter < 0x7F ? (char)letter : '?';
 
+    const char *call = "EwfMgrOpenProtected";
+    PEWF_VOLUME_CONFIG config = nullptr;
     HANDLE volume = EwfMgrOpenProtected(name);
-    if (volume == INVALID_HANDLE_VALUE) {
-        Say(LevelProblem, key, StopsHere, name, "EwfMgrOpenProtected", GetLastError());
-        return;
+    if (volume != INVALID_HANDLE_VALUE) {
+        call = "EwfMgrGetProtectedVolumeConfig";
+        config = EwfMgrGetProtectedVolumeConfig(volume);
     }
-    PEWF_VOLUME_CONFIG config = EwfMgrGetProtectedVolumeConfig(volume);
     if (config == nullptr) {
-        Say(LevelProblem, key, StopsHere, name, "EwfMgrGetProtectedVolumeConfig", GetLastError());
-        EwfMgrClose(volume);
+        DWORD error = GetLastError();
+        if (volume != INVALID_HANDLE_VALUE) {
+            EwfMgrClose(volume);
+        }
+        ++tally->unread;
+        if (named && VolumeCount < 26) {
+            Volumes[VolumeCount++] = {key[7], FALSE, FALSE, FALSE};
+        }
+        // The library's list may hold volumes the filter does not protect;
+        // nothing read tells one from a protected volume the library fails on.
+        Say(LevelWarning, key,
+            "%w %s failed (error %u): not measured; if the write filter protects it, the "
+            "watchdog does not see its overlay",
+            name, call, error);
         return;
     }
     EWF_TYPE type = config->Type;
@@ -69,19 +79,18 @@ static void ReportVolume(LPCWSTR name, Tally *tally)
     EWF_CMD command = config->BootCommand.Command;
     LONGLONG data = config->RamOverlay.RamDataSize;
     LocalFree(config);
-    if (VolumeCount < 26) {
-        Volumes[VolumeCount++] = {key[7], state == EWF_ENABLED, command == EWF_COMMIT};
+    if (named && VolumeCount < 26) {
+        Volumes[VolumeCount++] = {key[7], TRUE, state == EWF_ENABLED, command == EWF_COMMIT};
     }
     // Only TRUE tells: a library without the query, or one that fails it,
     // says FALSE, and nothing is known then.
     BOOL horm = EwfMgrIsHORMActivated(volume);
-    if (!EwfMgrClose(volume)) {
-        Say(LevelProblem, key, StopsHere, name, "EwfMgrClose", GetLastError());
-        return;
-    }
+    BOOL closed = EwfMgrClose(volume);
+    DWORD closeError = closed ? 0 : GetLastError();
 
     Text value;
     Clear(&value);
+    // Under "volume.?" when the library gave no letter: measured all the same.
     Format(&value, "%w %s %s boot=%s", name, TypeName(type),
            state == EWF_ENABLED    ? "enabled"
            : state == EWF_DISABLED ? "disabled"
@@ -104,6 +113,11 @@ static void ReportVolume(LPCWSTR name, Tally *tally)
             tally->offUntilBoot += state == EWF_DISABLED && command == EWF_ENABLE;
         }
     }
+    if (!closed) {
+        // Measured all the same; the handle stays with the write filter.
+        Format(&value, "; EwfMgrClose failed (error %u)", closeError);
+        level = level > LevelWarning ? level : LevelWarning;
+    }
     Finding(level, key, &value);
     if (horm) {
         Say(LevelProblem, "horm",
@@ -113,15 +127,17 @@ static void ReportVolume(LPCWSTR name, Tally *tally)
     }
 }
 
-static void ReportTotal(const Target *target)
+static void ReportTotal(const Target *target, DWORD unread)
 {
     TotalRamDataSize = 0;
     ResultCode result = SumRamDataSize();
     Text value;
     Clear(&value);
     Format(&value, "%m", TotalRamDataSize);
-    if (result != 0) {
-        Format(&value, " (the measurement stopped at error %u, as the watchdog's does)", result);
+    if (unread != 0) {
+        Format(&value, " without %u volume(s) that could not be read", unread);
+    } else if (result != 0) {
+        Format(&value, " (the measurement met error %u)", result);
     }
     BOOL reached = LimitReached(TotalRamDataSize, target->limit);
     Format(&value,
@@ -164,7 +180,7 @@ BOOL ReportVolumes(const Target *target)
     } else {
         Say(LevelOk, "volumes", "%u protected %s", count, count == 1 ? "volume" : "volumes");
     }
-    Tally tally = {0, 0, 0};
+    Tally tally = {0, 0, 0, 0};
     while (!EwfMgrVolumeNameListIsEmpty(list)) {
         ReportVolume(list->Name, &tally);
         EwfMgrVolumeNameEntryPop(&list);
@@ -180,7 +196,7 @@ BOOL ReportVolumes(const Target *target)
             "KB823025 they always read 0: write to a protected volume and check again");
     }
     if (count > 0) {
-        ReportTotal(target);
+        ReportTotal(target, tally.unread);
         ReportRoom(target, TotalRamDataSize);
     }
     return tally.offUntilBoot > 0;

@@ -77,7 +77,10 @@ const char *OpenExports(const BYTE *file, DWORD size, ExportTable *table)
     table->length = Read32(file + optional + directories + 4);
 
     DWORD directory = 0;
-    if (table->start == 0 || !OffsetOf(table, table->start, 40, &directory)) {
+    if (table->start == 0) {
+        return "it has no export directory";
+    }
+    if (!OffsetOf(table, table->start, 40, &directory)) {
         return "its export directory lies outside the file";
     }
     table->functionCount = Read32(file + directory + 20);
@@ -127,7 +130,10 @@ ExportKind FindExport(const ExportTable *table, const char *wanted, char *target
         DWORD function = table->functions + index * 4;
         DWORD rva = Read32(table->file + function);
         DWORD offset = 0;
-        if (rva - table->start >= table->length || !OffsetOf(table, rva, 1, &offset)) {
+        // Inside the directory from both ends: below it no subtraction may
+        // wrap into a huge directory's size.
+        if (rva < table->start || rva - table->start >= table->length ||
+            !OffsetOf(table, rva, 1, &offset)) {
             return rva != 0 ? ExportHere : ExportMissing;
         }
         DWORD length = 0;

@@ -55,7 +55,7 @@ static const VolumeFacts *VolumeOf(char drive)
 
 struct Weighing {
     ULONGLONG boot;
-    DWORD lost;
+    DWORD told; // lost, or not known
     DWORD kept; // a bit a volume, by its index: written since boot and committed
 };
 
@@ -63,6 +63,14 @@ struct Weighing {
 static void Weigh(Weighing *tally, const char *where, char drive, ULONGLONG written)
 {
     const VolumeFacts *volume = VolumeOf(drive);
+    if (volume != nullptr && !volume->read) {
+        ++tally->told;
+        Say(LevelNote, "persist",
+            "%s: on %c:, whose write filter record could not be read: whether the next restart "
+            "keeps it is not known",
+            where, volume->letter);
+        return;
+    }
     if (volume == nullptr || !volume->enabled) {
         return;
     }
@@ -87,7 +95,7 @@ static void Weigh(Weighing *tally, const char *where, char drive, ULONGLONG writ
         tally->kept |= 1u << (volume - Volumes);
         return;
     }
-    ++tally->lost;
+    ++tally->told;
     Say(LevelProblem, "persist",
         "%s: written since the last boot on %c:, whose overlay is on: lost at the next restart: "
         "run `ewfmgr %c: -commit`, then restart",
@@ -102,7 +110,7 @@ void ReportPersist(const Target *target)
         return;
     }
     Weighing tally;
-    tally.lost = tally.kept = 0;
+    tally.told = tally.kept = 0;
     DWORD error = 0;
     if (!BootTime(&tally.boot, &error)) {
         Say(LevelNote, "persist", "the time of the last boot cannot be read (error %u)", error);
@@ -124,7 +132,7 @@ void ReportPersist(const Target *target)
                 Volumes[i].letter);
         }
     }
-    if (tally.lost == 0 && tally.kept == 0) {
+    if (tally.told == 0 && tally.kept == 0) {
         Say(LevelOk, "persist",
             "nothing of the installation or its start lives only in an overlay");
     }

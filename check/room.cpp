@@ -45,8 +45,10 @@ BOOL ReadRoom(Room *room)
     }
     room->total = memory.ullTotalPhys;
     room->available = memory.ullAvailPhys;
-    // 64-bit Windows has system PTEs to spare for any overlay memory can hold.
-    room->ptes = TheSystem.is64 ? 0 : FreeSystemPtes();
+    // 64-bit Windows has system PTEs to spare for any overlay memory can hold;
+    // the 32-bit 6.x kernel hands its address space to system PTEs as they
+    // are needed, so only the XP era's count, fixed at boot, is a ceiling.
+    room->ptes = TheSystem.is64 || TheSystem.major >= 6 ? 0 : FreeSystemPtes();
     ULONGLONG bytes = room->available;
     if (room->ptes != 0 && ((ULONGLONG)room->ptes << PTE_SHIFT) < bytes) {
         bytes = (ULONGLONG)room->ptes << PTE_SHIFT;
@@ -77,6 +79,8 @@ void ReportRoom(const Target *target, LONGLONG total)
            TenthsOf((LONGLONG)room.available, 1048576), (LONGLONG)room.total);
     if (TheSystem.is64) {
         Append(&value, "system PTEs are no bound on 64-bit Windows");
+    } else if (TheSystem.major >= 6) {
+        Append(&value, "the kernel address space left for system PTEs is not read");
     } else if (room.ptes == 0) {
         Append(&value, "free system PTEs unknown");
     } else {

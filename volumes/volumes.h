@@ -5,8 +5,9 @@
 
 #include "common/tovrin.h"
 
-// Adds each protected volume's RAM overlay data size to TotalRamDataSize, in
-// list order, until the list ends or a call fails.
+// Adds each listed volume's RAM overlay data size to TotalRamDataSize, in list
+// order, skipping a volume that cannot be opened or read; returns the first
+// failure's code, 0 when none failed.
 ResultCode SumRamDataSize();
 
 // Writes the volume's overlay to the volume and switches protection off live.

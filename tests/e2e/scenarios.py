@@ -265,6 +265,33 @@ def commit_fails(arch):
           f"the failed volume is not still protected: {journal.volumes[V2]}")
 
 
+def first_volume_fails(arch):
+    # Listed first, as Standard 7 lists a system-reserved partition: no
+    # letter, and the library cannot open it. Its 500 MiB, were they counted,
+    # would fire at the first poll; the watchdog must measure past it and act
+    # on D: when D: crosses the limit.
+    run = wine.Run(arch, "first-volume-fails",
+                   volume(V1, "C", "500M") + volume(V2, "D", "10M")
+                   + f"fail EwfMgrGetDriveLetterFromVolumeName error=0 volume={V1}\n"
+                   + f"fail EwfMgrOpenProtected error=2 volume={V1}\n"
+                   + f"step {V2} at=3000 size=40M\n", ini=limit_ini(32)).start()
+    respond_and_dismiss(run, arch)
+    journal = check_clean_end(run, arch)
+    first_commit_after(journal, 3000, arch)
+    check(pass_order(journal) == [("EwfMgrCommitAndDisableLive", V2), ("EwfMgrEnable", V2)],
+          f"pass order {pass_order(journal)}")
+    polls = len(journal.of("EwfMgrGetProtectedVolumeList")) - 1
+    tried = [c for c in journal.of("EwfMgrOpenProtected") if c.args == V1]
+    read = [c for c in journal.of("EwfMgrGetProtectedVolumeConfig") if c.args == V2]
+    check(polls >= 2 and all(c.result == "INVALID, LE 2" for c in tried) and len(tried) >= polls
+          and len(read) >= polls, f"{polls} polls: C: tried {len(tried)} times, D: read "
+          f"{len(read)} times")
+    needs_windows(arch, "the volumes' end state, written when the library unloads")
+    c, d = journal.volumes[V1], journal.volumes[V2]
+    check(d["committed"] == str(40 * MIB) and d["boot"] == "enable", f"D: ended as {d}")
+    check(c["committed"] == "0" and c["size"] == str(500 * MIB), f"C: was touched: {c}")
+
+
 def disabled_volume_left(arch):
     # D: is registered but left unprotected on purpose, so that its data
     # persists: the pass must neither commit it nor enable it.
@@ -315,8 +342,8 @@ def dismissed_after_pass(arch):
 
 SCENARIOS = {f.__name__: f for f in [
     overflow, below_limit, profile_missing, profile_spaced, profile_plus, profile_renamed,
-    profile_no_digits, list_fails, commit_fails, disabled_volume_left, dismissed_during_pass,
-    dismissed_after_pass]}
+    profile_no_digits, list_fails, commit_fails, first_volume_fails, disabled_volume_left,
+    dismissed_during_pass, dismissed_after_pass]}
 
 
 def run_scenario(scenarios, arch, name):

@@ -15,6 +15,7 @@ namespace
 // 0x1000 with the export directory at its start.
 const size_t OptionalHeader = 0x98;
 const size_t ExportDirectory = 0x200;
+const size_t Section = OptionalHeader + 224;
 
 unsigned long Get32(const std::string &image, size_t at)
 {
@@ -80,6 +81,9 @@ TEST(CheckPe, ExportsAreReadFromTheFileBytesAlone)
              image[0x87] = (char)0xFF;
          },
          "its section table lies past the end of the file", ExportMissing, ExportMissing, nullptr},
+        {"no export directory at all",
+         [](std::string &image) { Put32(image, OptionalHeader + 96, 0); },
+         "it has no export directory", ExportMissing, ExportMissing, nullptr},
         {"export directory in no section",
          [](std::string &image) { Put32(image, OptionalHeader + 96, 0x7FFF0000); },
          "its export directory lies outside the file", ExportMissing, ExportMissing, nullptr},
@@ -113,6 +117,23 @@ TEST(CheckPe, ExportsAreReadFromTheFileBytesAlone)
              Put32(image, OptionalHeader + 100, Get32(image, ExportDirectory + 48) - 0x1000);
          },
          nullptr, ExportHere, ExportHere, ""},
+        // A directory of size 0xFFFFFFFF, its section moved to start 0x100
+        // bytes lower, so that a function there lies below the directory.
+        {"a function below a huge directory is no forwarder",
+         [](std::string &image) {
+             Put32(image, OptionalHeader + 100, 0xFFFFFFFF);
+             Put32(image, Section + 12, 0xF00);
+             Put32(image, Section + 16, Get32(image, Section + 16) + 0x100);
+             Put32(image, Section + 20, 0x100);
+             Put32(image, ExportDirectory + 40, 0xF80);
+         },
+         nullptr, ExportHere, ExportForwarded, "evil.EwfMgrOpenProtected"},
+        {"a function at the start of a huge directory is a forwarder",
+         [](std::string &image) {
+             Put32(image, OptionalHeader + 100, 0xFFFFFFFF);
+             Put32(image, ExportDirectory + 40 + 8, 0x1000);
+         },
+         nullptr, ExportHere, ExportForwarded, ""},
         {"ordinal one past the functions",
          [](std::string &image) { image[ExportDirectory + 40 + 24] = 3; }, nullptr, ExportMissing,
          ExportForwarded, "evil.EwfMgrOpenProtected"},

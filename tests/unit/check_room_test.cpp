@@ -111,6 +111,11 @@ TEST_F(CheckTest, RoomAgainstTheLimit)
          "ok",
          MEMORY_ROOM("system PTEs are no bound on 64-bit Windows") ", the limit needs 116.0 MiB",
          false},
+        // The count is no ceiling where the kernel grows the pool on demand.
+        {"32-bit Windows 6.x", "128", [] { fake::SetVersion(6, 1, 7601, ""); }, "ok",
+         MEMORY_ROOM("the kernel address space left for system PTEs is not read") ", the limit "
+                                                                                  "needs 116.0 MiB",
+         false},
         {"memory that cannot be read", "128", [] { fake::Fail("GlobalMemoryStatusEx", 8); }, "note",
          "available memory cannot be read (GlobalMemoryStatusEx error 8): the overlay's room is "
          "not known",

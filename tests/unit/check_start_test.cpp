@@ -570,6 +570,13 @@ std::string Lost(const std::string &what, char drive = 'C')
            ": -commit`, then restart";
 }
 
+std::string Unknown(const std::string &what)
+{
+    return "note " + what +
+           ": on C:, whose write filter record could not be read: whether the next restart keeps "
+           "it is not known";
+}
+
 const char Committed[] =
     "note C: the pending boot command is commit: the changes are kept at the next restart";
 
@@ -649,6 +656,10 @@ TEST_F(CheckTest, PersistFindings)
          [] { fake::Fail("EwfMgrGetProtectedVolumeList", 5); },
          {"note the write filter's volumes were not read, so what the next restart keeps is "
           "not known"}},
+        {"the system volume's record not read",
+         [] { fake::Fail("EwfMgrGetProtectedVolumeConfig", 5, "\\Device\\HarddiskVolume1"); },
+         {Unknown("C:\\Tovrin"), Unknown(WatchdogPath), Unknown(ProfilePath),
+          Unknown("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run")}},
         {"a file's times not read",
          [] { fake::Fail("GetFileAttributesExA", 5); },
          {"note C:\\Tovrin: its times cannot be read (error 5)",

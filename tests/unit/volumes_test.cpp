@@ -85,47 +85,91 @@ TEST_F(VolumesTest, SumWrapsInsteadOfOverflowing)
     EXPECT_EQ(INT64_MIN + 1, TotalRamDataSize);
 }
 
-struct SumFailure {
+struct Injected {
     const char *api;
+    const char *volume;
     DWORD error;
-    LONGLONG added;        // VolC..VolG are 1, 2, 4, 8, 16
-    const char *trace;     // last trace
-    unsigned closesOfVolE; // a failed close is tried once more
 };
 
-TEST_F(VolumesTest, SumStopsAtTheFirstFailureKeepingWhatItAdded)
+struct SumFailure {
+    std::vector<Injected> failures;  // each on its volume's first such call
+    DWORD result;                    // the first failure's
+    LONGLONG added;                  // VolC..VolG are 1, 2, 4, 8, 16
+    std::vector<std::string> failed; // the failure traces, in order
+    const char *labelOfVolE;
+    size_t closes;               // every volume opened is closed, a failed close once more
+    const char *closedInCleanUp; // after the list's deletion
+};
+
+TEST_F(VolumesTest, SumSkipsAVolumeItCannotReadAndGoesOn)
 {
     const SumFailure cases[] = {
-        {"EwfMgrGetDriveLetterFromVolumeName", 2, 1 + 2,
-         "EwfMgrGetDriveLetterFromVolumeName failed LE = 2\n", 0},
-        {"EwfMgrOpenProtected", 32, 1 + 2, "EwfMgrOpenProtected failed LE = 32\n", 0},
-        {"EwfMgrOpenProtected", 0, 1 + 2, "EwfMgrOpenProtected failed LE = 0\n", 0},
-        {"EwfMgrGetProtectedVolumeConfig", 1117, 1 + 2,
-         "EwfMgrGetProtectedVolumeConfig failed LE = 1117\n", 1},
-        {"EwfMgrClose", 6, 1 + 2 + 4, "EwfMgrClose failed LE = 6\n", 2},
+        {{{"EwfMgrGetDriveLetterFromVolumeName", "VolE", 2}}, 0, 31, {}, "?: = VolE\n", 5, nullptr},
+        {{{"EwfMgrOpenProtected", "VolE", 32}},
+         32,
+         27,
+         {"EwfMgrOpenProtected failed LE = 32\n"},
+         "E: = VolE\n",
+         4,
+         nullptr},
+        {{{"EwfMgrGetProtectedVolumeConfig", "VolE", 1117}},
+         1117,
+         27,
+         {"EwfMgrGetProtectedVolumeConfig failed LE = 1117\n"},
+         "E: = VolE\n",
+         5,
+         nullptr},
+        {{{"EwfMgrClose", "VolE", 6}},
+         6,
+         31,
+         {"EwfMgrClose failed LE = 6\n"},
+         "E: = VolE\n",
+         6,
+         "VolE"},
+        // A first failure without a code is still the first.
+        {{{"EwfMgrOpenProtected", "VolC", 0}, {"EwfMgrGetProtectedVolumeConfig", "VolE", 1117}},
+         0,
+         26,
+         {"EwfMgrOpenProtected failed LE = 0\n",
+          "EwfMgrGetProtectedVolumeConfig failed LE = 1117\n"},
+         "E: = VolE\n",
+         4,
+         nullptr},
+        // D:'s handle is closed again when F:'s takes its place.
+        {{{"EwfMgrClose", "VolD", 6}, {"EwfMgrClose", "VolF", 9}},
+         6,
+         31,
+         {"EwfMgrClose failed LE = 6\n", "EwfMgrClose failed LE = 9\n"},
+         "E: = VolE\n",
+         7,
+         "VolF"},
     };
     for (const SumFailure &c : cases) {
-        SCOPED_TRACE(std::string(c.api) + " fails with " + std::to_string(c.error));
+        SCOPED_TRACE(std::string(c.failures[0].api) + " fails on " + c.failures[0].volume);
         fake::Reset();
         TotalRamDataSize = 0;
         AddFiveVolumes();
-        fake::Fail(c.api, c.error, "VolE", 1);
-
-        EXPECT_EQ(c.error, SumRamDataSize());
-        EXPECT_EQ(c.added, TotalRamDataSize);
-        ASSERT_FALSE(TraceTexts().empty());
-        EXPECT_EQ(c.trace, TraceTexts().back());
-        // Nothing after the failing volume is touched; the list goes first,
-        // then a handle still held.
-        std::vector<std::string> tail = CallsFrom("EwfMgrVolumeNameListDelete", EwfCalls);
-        std::vector<std::string> expectedTail = {"EwfMgrVolumeNameListDelete(VolE)"};
-        if (c.closesOfVolE > 0) {
-            expectedTail.push_back("EwfMgrClose(VolE) -> TRUE");
+        for (const Injected &failure : c.failures) {
+            fake::Fail(failure.api, failure.error, failure.volume, 1);
         }
-        EXPECT_EQ(expectedTail, tail);
-        EXPECT_EQ(c.closesOfVolE,
-                  (unsigned)fake::CallTexts({"EwfMgrClose"}).size() - 2u); // VolC, VolD once
-        EXPECT_TRUE(fake::CallTexts({"EwfMgrOpenProtected"}).size() <= 3u);
+
+        EXPECT_EQ(c.result, SumRamDataSize());
+        EXPECT_EQ(c.added, TotalRamDataSize);
+        std::vector<std::string> failed;
+        std::vector<std::string> labels;
+        for (const std::string &trace : TraceTexts()) {
+            (trace.find(" failed ") != std::string::npos ? failed : labels).push_back(trace);
+        }
+        EXPECT_EQ(c.failed, failed);
+        ASSERT_EQ(5u, labels.size());
+        EXPECT_EQ(c.labelOfVolE, labels[2]);
+        EXPECT_EQ(5u, fake::CallTexts({"EwfMgrOpenProtected"}).size()) << "every volume is tried";
+        EXPECT_EQ(c.closes, fake::CallTexts({"EwfMgrClose"}).size());
+        std::vector<std::string> expectedTail = {"EwfMgrVolumeNameListDelete()"};
+        if (c.closedInCleanUp != nullptr) {
+            expectedTail.push_back(std::string("EwfMgrClose(") + c.closedInCleanUp + ") -> TRUE");
+        }
+        EXPECT_EQ(expectedTail, CallsFrom("EwfMgrVolumeNameListDelete", EwfCalls));
         EXPECT_TRUE(NothingLeft());
     }
 }
