@@ -78,7 +78,9 @@ static void PrintMeasurement(Watched *watched, const Target *target, ResultCode 
     Text line;
     Clear(&line);
     Format(&line, "%2:%2:%2  ", (DWORD)now.wHour, (DWORD)now.wMinute, (DWORD)now.wSecond);
-    if (result != 0) {
+    // The measurement goes on past a volume it cannot read, and the watchdog
+    // compares what the others hold: so does this view, saying so.
+    if (result != 0 && TotalRamDataSize == 0) {
         Print("%smeasurement failed (error %u)", line.chars, result);
         return;
     }
@@ -102,6 +104,9 @@ static void PrintMeasurement(Watched *watched, const Target *target, ResultCode 
     watched->roomKnown = ReadRoom(&room);
     watched->room = room.bytes;
     Format(&line, watched->roomKnown ? "%m" : "unknown", room.bytes);
+    if (result != 0) {
+        Format(&line, "  (the measurement met error %u)", result);
+    }
     Print("%s", line.chars);
 }
 

@@ -195,6 +195,20 @@ TEST_F(WatchTest, MeasurementFailingLaterIsShownAndWatchingGoesOn)
     EXPECT_TRUE(NothingLeft());
 }
 
+TEST_F(WatchTest, VolumeThatCannotBeReadLeavesTheOthersShown)
+{
+    // The watchdog measures past it, and so does the view.
+    sim::AddVolume("\\Device\\HarddiskVolume2", 0, 0);
+    fake::Fail("EwfMgrOpenProtected", 2, "\\Device\\HarddiskVolume2");
+    EXPECT_EQ(EXIT_READY, Watch(MiB, 2));
+    std::vector<std::string> lines = OutputLines();
+    ASSERT_EQ(4u, lines.size()) << output;
+    EXPECT_EQ("10:00:02  total 13.0 MiB  change +1.0 MiB  growth 1800.0 MiB/h  limit 128 MiB  room "
+              "585.9 MiB  (the measurement met error 2)",
+              lines[2]);
+    EXPECT_TRUE(NothingLeft());
+}
+
 TEST_F(WatchTest, DeniedAtOnceEndsIt)
 {
     fake::Fail("EwfMgrGetProtectedVolumeList", 5);
