@@ -1068,7 +1068,11 @@ def watch(arch):
     out_path = inst.root / "watch.out"
     print(f"--- {arch}: tovrin-check.exe /watch")
     with open(out_path, "wb") as out, open(inst.root / "watch.err", "wb") as err:
-        process = subprocess.Popen([wine.LOADERS[arch], inst.check_exe, "/watch"], env=inst.env(),
+        env = inst.env()
+        if wine.how_it_runs(arch) == "qemu-i386":
+            # Wine's report of a lock wait that timed out, which tells its delays from ours.
+            env["WINEDEBUG"] = "-all,err+sync"
+        process = subprocess.Popen([wine.LOADERS[arch], inst.check_exe, "/watch"], env=env,
                                    stdin=subprocess.DEVNULL, stdout=out, stderr=err)
     started = time.monotonic()
     arrivals = []
@@ -1131,7 +1135,7 @@ def watch(arch):
     check(len(journal.of("EwfMgrGetProtectedVolumeList")) >= 4, "fewer measurements than lines")
     check_changes_nothing(inst, before, read=False)
     judge_ctrl_c(ctrl_c, lines, process.returncode, journal, arch, started, ended,
-                 arrivals)
+                 arrivals, (inst.root / "watch.err").read_text(errors="replace"))
 
 
 @dataclass
@@ -1164,7 +1168,14 @@ def ctrl_c_result(process, out_path):
                  ended_after)
 
 
-def judge_ctrl_c(ctrl_c, lines, code, journal, arch, started, ended, arrivals):
+# Under qemu-i386: Wine's wait for the console's handler list that missed the
+# handler's release, and qemu's report of a crash in Wine's teardown.
+LOST_WAKE = re.compile(r':err:sync:RtlpWaitForCriticalSection section \S+ "[^"]*console_section" '
+                       r"wait timed out in thread \S+, blocked by 0000,")
+QEMU_CRASH = "qemu: uncaught target signal 11 (Segmentation fault)"
+
+
+def judge_ctrl_c(ctrl_c, lines, code, journal, arch, started, ended, arrivals, stderr):
     print(f"Ctrl+C: {ctrl_c.outcome}")
     check(ctrl_c.outcome != "ended before Ctrl+C", f"/watch ended by itself, exit code {code}")
     if ctrl_c.ended_after is None and ctrl_c.summary_after is None:
@@ -1200,6 +1211,19 @@ def judge_ctrl_c(ctrl_c, lines, code, journal, arch, started, ended, arrivals):
     print(f"summary checked: {lines[-1]}")
     # Ctrl+C ends the program: once the summary is out, nothing is left to wait for.
     slack = WATCH_SLACK[wine.how_it_runs(arch)]
+    if wine.how_it_runs(arch) == "qemu-i386" and LOST_WAKE.search(stderr) and QEMU_CRASH in stderr:
+        # After the summary the program removes its handler, which waits for
+        # the handler's thread to let go of Wine's list of handlers: the
+        # thread does within 0.1 s, but under qemu the wait misses it and
+        # runs to Wine's 5 s timeout, and then Wine crashes in the library's
+        # unloading (NtWriteFile of its journal): nothing after the summary
+        # can be judged.
+        unchecked("the end within the slack after the summary, the exit code 0 and the library's "
+                  "release after Ctrl+C: under qemu-i386 Wine's lock wait missed the Ctrl+C "
+                  "handler's release and ran to its 5 s timeout (ended "
+                  f"{ctrl_c.ended_after:.2f} s after Ctrl+C), and Wine then crashed in qemu "
+                  f"(exit code {code})")
+        return
     check(ctrl_c.ended_after is not None and ctrl_c.ended_after <= ctrl_c.summary_after + slack,
           f"/watch printed its summary {ctrl_c.summary_after:.2f} s after Ctrl+C but "
           + (f"ended only {ctrl_c.ended_after:.2f} s after it" if ctrl_c.ended_after is not None
