@@ -116,6 +116,19 @@ def why_no_windows(arch: str) -> str:
             "emulation, under which 32-bit Wine cannot show a window")
 
 
+def can_schedule_tasks(arch: str) -> bool:
+    """Under qemu-i386 32-bit Wine's Task Scheduler service does not run
+    (schtasks /Create fails: Connect 0x80041315, the service is not
+    running), so no task can be registered there."""
+    return how_it_runs(arch) == "native"
+
+
+def why_no_task_scheduler(arch: str) -> str:
+    return (f"{arch}: this machine runs i386 binaries only through qemu-i386 user-mode "
+            "emulation, under which 32-bit Wine's Task Scheduler service does not run, so "
+            "schtasks cannot register a task")
+
+
 def enable_i386_through_qemu():
     """Some kernels here cannot run i386 binaries, which Wine's 32-bit loader
     is: let qemu's user-mode emulator run them instead."""
