@@ -49,7 +49,9 @@ BOOL ReadRoom(Room *room)
     // the 32-bit 6.x kernel hands its address space to system PTEs as they
     // are needed, so only the XP era's count, fixed at boot, is a ceiling.
     room->ptes = TheSystem.is64 || TheSystem.major >= 6 ? 0 : FreeSystemPtes();
-    ULONGLONG bytes = room->available;
+    // Available memory is part of physical memory: a figure above it is
+    // wrong, and the room is never more than all of that memory.
+    ULONGLONG bytes = room->available < room->total ? room->available : room->total;
     if (room->ptes != 0 && ((ULONGLONG)room->ptes << PTE_SHIFT) < bytes) {
         bytes = (ULONGLONG)room->ptes << PTE_SHIFT;
     }
@@ -75,8 +77,13 @@ void ReportRoom(const Target *target, LONGLONG total)
 
     Text value;
     Clear(&value);
-    Format(&value, "room %m (available memory %t of %m; ", room.bytes,
-           TenthsOf((LONGLONG)room.available, 1048576), (LONGLONG)room.total);
+    Format(&value, "room %m (available memory %t ", room.bytes,
+           TenthsOf((LONGLONG)room.available, 1048576));
+    Format(&value,
+           room.available > room.total ? "MiB read, more than the physical memory of %m, "
+                                         "so at most all of it; "
+                                       : "of %m; ",
+           (LONGLONG)room.total);
     if (TheSystem.is64) {
         Append(&value, "system PTEs are no bound on 64-bit Windows");
     } else if (TheSystem.major >= 6) {

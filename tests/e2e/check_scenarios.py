@@ -23,7 +23,8 @@ from dataclasses import dataclass
 from pathlib import Path
 
 import wine
-from scenarios import V1, V2, V3, Failed, Skipped, check, limit_ini, run_scenario, volume
+from scenarios import (V1, V2, V3, Failed, Skipped, check, limit_ini, run_scenario, unchecked,
+                       volume)
 
 EXIT_READY, EXIT_WARNINGS, EXIT_NOT_READY, EXIT_USAGE = 0, 1, 2, 3
 # Seconds a run of the check may take before it counts as hung; qemu carries
@@ -480,8 +481,9 @@ def expect_system(report, arch):
     expect(report, "system", "ok", "Windows ", "32-bit" if arch == "x86" else "64-bit")
 
 
-ROOM = re.compile(r"^room (\d+\.\d) MiB \(available memory (\d+\.\d) of (\d+\.\d) MiB; "
-                  r"([^)]*)\), the limit needs (\d+\.\d) MiB")
+ROOM = re.compile(r"^room (\d+\.\d) MiB \(available memory (\d+\.\d) (of|MiB read, more than the "
+                  r"physical memory of) (\d+\.\d) MiB(?:, so at most all of it)?; ([^)]*)\), "
+                  r"the limit needs (\d+\.\d) MiB")
 
 
 def host_memory_mib():
@@ -501,7 +503,7 @@ def expect_room(report, arch, level, *words):
     check(keys.index("room") == keys.index("total") + 1, f"room not right after total: {keys}")
     match = ROOM.match(finding.value)
     check(match, f"room figures not as expected: {finding.value!r}")
-    room, available, total, ptes, need = match.groups()
+    room, available, form, total, ptes, need = match.groups()
     # 32-bit 6.x hands system PTEs address space on demand: the count is
     # read only for the XP era, where Wine gives 0.
     xp_era = report.get("system").value.startswith("Windows 5.")
@@ -509,10 +511,28 @@ def expect_room(report, arch, level, *words):
                    else "free system PTEs unknown" if xp_era
                    else "the kernel address space left for system PTEs is not read"),
           f"{arch}: the PTEs read {ptes!r}")
-    check(room == available, f"room {room} MiB, not the available memory {available} MiB")
     host = host_memory_mib()
-    check(abs(float(total) - host) <= max(1.0, host * 0.01),
-          f"physical memory {total} MiB, the host has {host:.1f} MiB")
+    if wine.how_it_runs(arch) == "qemu-i386" and host >= 4096:
+        # qemu-i386 hands a 32-bit program sysinfo's totalram cut to 32 bits,
+        # and Wine takes the physical memory from it; the available memory
+        # it reads whole from /proc/meminfo.
+        cut = host % 4096
+        check(abs(float(total) - cut) <= 1.0,
+              f"physical memory {total} MiB, neither the host's {host:.1f} MiB nor the "
+              f"{cut:.1f} MiB qemu-i386 leaves of it")
+        check(form == ("of" if float(available) <= float(total) else "MiB read, more than the "
+                       "physical memory of"), f"available above physical memory not said so: "
+              f"{finding.value!r}")
+        check(room == min(available, total, key=float),
+              f"room {room} MiB, not the available memory bounded by physical memory")
+        unchecked(f"the physical memory in the room line against the host's {host:.1f} MiB: "
+                  "under qemu-i386, 32-bit Wine reads it through sysinfo, whose totalram qemu "
+                  f"cuts to 32 bits ({total} MiB)")
+    else:
+        check(form == "of" and room == available,
+              f"room {room} MiB, not the available memory {available} MiB")
+        check(abs(float(total) - host) <= max(1.0, host * 0.01),
+              f"physical memory {total} MiB, the host has {host:.1f} MiB")
     print(f"room: {finding.level} {finding.value} (the host has {host:.1f} MiB)")
     return float(room), float(total), float(need)
 
@@ -1115,7 +1135,11 @@ def watch(arch):
     out_path = inst.root / "watch.out"
     print(f"--- {arch}: tovrin-check.exe /watch")
     with open(out_path, "wb") as out, open(inst.root / "watch.err", "wb") as err:
-        process = subprocess.Popen([wine.LOADERS[arch], inst.check_exe, "/watch"], env=inst.env(),
+        env = inst.env()
+        if wine.how_it_runs(arch) == "qemu-i386":
+            # Wine's report of a lock wait that timed out, which tells its delays from ours.
+            env["WINEDEBUG"] = "-all,err+sync"
+        process = subprocess.Popen([wine.LOADERS[arch], inst.check_exe, "/watch"], env=env,
                                    stdin=subprocess.DEVNULL, stdout=out, stderr=err)
     started = time.monotonic()
     arrivals = []
@@ -1178,7 +1202,7 @@ def watch(arch):
     check(len(journal.of("EwfMgrGetProtectedVolumeList")) >= 4, "fewer measurements than lines")
     check_changes_nothing(inst, before, read=False)
     judge_ctrl_c(ctrl_c, lines, process.returncode, journal, arch, started, ended,
-                 arrivals)
+                 arrivals, (inst.root / "watch.err").read_text(errors="replace"))
 
 
 @dataclass
@@ -1211,7 +1235,14 @@ def ctrl_c_result(process, out_path):
                  ended_after)
 
 
-def judge_ctrl_c(ctrl_c, lines, code, journal, arch, started, ended, arrivals):
+# Under qemu-i386: Wine's wait for the console's handler list that missed the
+# handler's release, and qemu's report of a crash in Wine's teardown.
+LOST_WAKE = re.compile(r':err:sync:RtlpWaitForCriticalSection section \S+ "[^"]*console_section" '
+                       r"wait timed out in thread \S+, blocked by 0000,")
+QEMU_CRASH = "qemu: uncaught target signal 11 (Segmentation fault)"
+
+
+def judge_ctrl_c(ctrl_c, lines, code, journal, arch, started, ended, arrivals, stderr):
     print(f"Ctrl+C: {ctrl_c.outcome}")
     check(ctrl_c.outcome != "ended before Ctrl+C", f"/watch ended by itself, exit code {code}")
     if ctrl_c.ended_after is None and ctrl_c.summary_after is None:
@@ -1247,6 +1278,19 @@ def judge_ctrl_c(ctrl_c, lines, code, journal, arch, started, ended, arrivals):
     print(f"summary checked: {lines[-1]}")
     # Ctrl+C ends the program: once the summary is out, nothing is left to wait for.
     slack = WATCH_SLACK[wine.how_it_runs(arch)]
+    if wine.how_it_runs(arch) == "qemu-i386" and LOST_WAKE.search(stderr) and QEMU_CRASH in stderr:
+        # After the summary the program removes its handler, which waits for
+        # the handler's thread to let go of Wine's list of handlers: the
+        # thread does within 0.1 s, but under qemu the wait misses it and
+        # runs to Wine's 5 s timeout, and then Wine crashes in the library's
+        # unloading (NtWriteFile of its journal): nothing after the summary
+        # can be judged.
+        unchecked("the end within the slack after the summary, the exit code 0 and the library's "
+                  "release after Ctrl+C: under qemu-i386 Wine's lock wait missed the Ctrl+C "
+                  "handler's release and ran to its 5 s timeout (ended "
+                  f"{ctrl_c.ended_after:.2f} s after Ctrl+C), and Wine then crashed in qemu "
+                  f"(exit code {code})")
+        return
     check(ctrl_c.ended_after is not None and ctrl_c.ended_after <= ctrl_c.summary_after + slack,
           f"/watch printed its summary {ctrl_c.summary_after:.2f} s after Ctrl+C but "
           + (f"ended only {ctrl_c.ended_after:.2f} s after it" if ctrl_c.ended_after is not None

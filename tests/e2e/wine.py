@@ -116,6 +116,19 @@ def why_no_windows(arch: str) -> str:
             "emulation, under which 32-bit Wine cannot show a window")
 
 
+def can_schedule_tasks(arch: str) -> bool:
+    """Under qemu-i386 32-bit Wine's Task Scheduler service does not run
+    (schtasks /Create fails: Connect 0x80041315, the service is not
+    running), so no task can be registered there."""
+    return how_it_runs(arch) == "native"
+
+
+def why_no_task_scheduler(arch: str) -> str:
+    return (f"{arch}: this machine runs i386 binaries only through qemu-i386 user-mode "
+            "emulation, under which 32-bit Wine's Task Scheduler service does not run, so "
+            "schtasks cannot register a task")
+
+
 def enable_i386_through_qemu():
     """Some kernels here cannot run i386 binaries, which Wine's 32-bit loader
     is: let qemu's user-mode emulator run them instead."""
@@ -151,20 +164,48 @@ def start_display():
     (WORK / "xvfb.pid").write_text(f"{server.pid}\n")
 
 
+# Wine's 32-bit builtin libraries and programs, which a new prefix's system
+# folder gets byte for byte.
+BUILTINS_I386 = Path("/usr/lib/i386-linux-gnu/wine/i386-windows")
+
+
+def restore_builtins(arch: str):
+    """Under qemu-i386 the process that fills a new 32-bit prefix crashes on
+    some of the largest builtins (qemu leaves the trap number out of the
+    signal context, so Wine cannot resolve its own page faults), and
+    shell32.dll is among them: without it start.exe and cmd.exe cannot load,
+    and every `wine reg`, `wine wmic` or `wine cmd` ends with status 53
+    (STATUS_DLL_NOT_FOUND). Put in what Wine's own set-up would have copied:
+    every builtin library found nowhere in the prefix."""
+    if how_it_runs(arch) != "qemu-i386":
+        return
+    drive = drive_c(arch)
+    present = {p.name.lower() for p in drive.rglob("*") if p.is_file()}
+    restored = []
+    for builtin in sorted(BUILTINS_I386.glob("*.dll")):
+        if builtin.name.lower() not in present:
+            shutil.copyfile(builtin, drive / "windows" / "system32" / builtin.name)
+            restored.append(builtin.name)
+    print(f"{arch}: restored the builtins Wine's set-up left out under qemu-i386: "
+          f"{', '.join(restored) or 'none'}")
+
+
 def prepare_prefix(arch: str):
     env = base_env(arch)
     prefix = Path(env["WINEPREFIX"])
     # Named for what the prefix holds, so that an older one is made anew.
-    ready = prefix / "tovrin-ready-desktop"
+    ready = prefix / "tovrin-ready-builtins"
     if not ready.exists():
         shutil.rmtree(prefix, ignore_errors=True)
         # Wine's services inherit the first command's output: keep it off any
         # pipe a caller waits on.
         wine(arch, "wineboot", "-i", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
              timeout=900)
+        restore_builtins(arch)
         for key, value, data in REGISTRY:
             wine(arch, "reg", "add", key, "/v", value, "/t", "REG_SZ", "/d", data, "/f",
-                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300,
+                 check=True)
         # The desktop process that wineboot started knows nothing of these:
         # end it, and the server, which saves the registry as it goes.
         subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=env, timeout=60)

@@ -89,6 +89,18 @@ TEST_F(CheckTest, RoomAgainstTheLimit)
          PTE_ROOM ", the limit needs 0.0 MiB; the limit is more than the machine's physical "
                   "memory: lower the limit to at most 2048 MiB",
          true},
+        // As Wine reports a large host's memory to a 32-bit program under
+        // qemu: the room and the highest limit stay within physical memory.
+        {"available memory above physical memory", "3000",
+         [] {
+             Memory(3625, 22524);
+             fake::SetFreeSystemPtes(0);
+         },
+         "WARNING",
+         "room 3625.0 MiB (available memory 22524.0 MiB read, more than the physical memory of "
+         "3625.0 MiB, so at most all of it; free system PTEs unknown), the limit needs 2988.0 MiB; "
+         "less than a quarter of the room would be left: lower the limit to at most 2730 MiB",
+         true},
         {"free PTE count 0 is unknown", "128", [] { fake::SetFreeSystemPtes(0); }, "ok",
          MEMORY_ROOM("free system PTEs unknown") ", the limit needs 116.0 MiB", true},
         {"NTDLL without the call", "128", [] { fake::SetFreeSystemPtes(150000, false); }, "ok",
