@@ -178,7 +178,8 @@ int Watch(Target *target)
     for (BOOL first = TRUE; !StopRequested.load(); first = FALSE) {
         TotalRamDataSize = 0;
         ResultCode result = SumRamDataSize();
-        if (first && result == ERROR_ACCESS_DENIED) {
+        // Refused for every volume: no other volume's total to show.
+        if (first && result == ERROR_ACCESS_DENIED && TotalRamDataSize == 0) {
             Say(LevelProblem, "volumes", "access denied: run the check elevated");
             code = EXIT_NOT_READY;
             break;

@@ -197,14 +197,15 @@ TEST_F(WatchTest, MeasurementFailingLaterIsShownAndWatchingGoesOn)
 
 TEST_F(WatchTest, VolumeThatCannotBeReadLeavesTheOthersShown)
 {
-    // The watchdog measures past it, and so does the view.
+    // The watchdog measures past it, and so does the view; refused, it ends
+    // the view no more than the watchdog's polling.
     sim::AddVolume("\\Device\\HarddiskVolume2", 0, 0);
-    fake::Fail("EwfMgrOpenProtected", 2, "\\Device\\HarddiskVolume2");
+    fake::Fail("EwfMgrOpenProtected", ERROR_ACCESS_DENIED, "\\Device\\HarddiskVolume2");
     EXPECT_EQ(EXIT_READY, Watch(MiB, 2));
     std::vector<std::string> lines = OutputLines();
     ASSERT_EQ(4u, lines.size()) << output;
     EXPECT_EQ("10:00:02  total 13.0 MiB  change +1.0 MiB  growth 1800.0 MiB/h  limit 128 MiB  room "
-              "585.9 MiB  (the measurement met error 2)",
+              "585.9 MiB  (the measurement met error 5)",
               lines[2]);
     EXPECT_TRUE(NothingLeft());
 }
