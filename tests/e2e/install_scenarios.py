@@ -149,6 +149,12 @@ class Machine:
             if name != "cmd.exe":
                 commands.append((name, args.strip()))
         print("started: " + "; ".join(f"{name} {args}" for name, args in commands))
+        # What the script makes of schtasks' answers cannot be judged where
+        # no task can be registered at all.
+        if not wine.can_schedule_tasks(self.arch) and any(
+                name == "schtasks.exe" for name, _ in commands):
+            raise Skipped(f"{script} runs schtasks, which cannot work here: "
+                          f"{wine.why_no_task_scheduler(self.arch)}")
         return Result(code, lines, commands)
 
     def installed_files(self):
