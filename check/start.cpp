@@ -520,10 +520,13 @@ static void LogonAccount()
     } else {
         HANDLE token;
         // TOKEN_USER, then a SID of at most 68 bytes.
-        ULONG_PTR user[24];
+        union {
+            TOKEN_USER token;
+            BYTE bytes[sizeof(TOKEN_USER) + 68];
+        } user;
         DWORD size;
         BOOL opened = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
-        BOOL read = opened && GetTokenInformation(token, TokenUser, user, sizeof user, &size);
+        BOOL read = opened && GetTokenInformation(token, TokenUser, &user, sizeof user, &size);
         member = GetLastError();
         if (opened) {
             CloseHandle(token);
@@ -535,7 +538,7 @@ static void LogonAccount()
             return;
         }
         SID_NAME_USE use;
-        member = AppendAccount(name, ((const TOKEN_USER *)user)->User.Sid, &use, Wide)
+        member = AppendAccount(name, user.token.User.Sid, &use, Wide)
                      ? AdministratorsMembership(Wide)
                      : GetLastError();
     }
