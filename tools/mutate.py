@@ -386,7 +386,7 @@ FAULTS = [
           "        BOOL running = RunningCopies > 0;",
           "nothing found in what was read is called nothing at all"),
     Fault("check/start.cpp", "    } else if (!AtConsole(&console, &own)) {",
-          "    } else if (FALSE) {", "a check away from the console takes its own account for the console's"),
+          "    } else if (!AtConsole(&console, &own) && FALSE) {", "a check away from the console takes its own account for the console's"),
     Fault("check/start.cpp", "    if (!automatic) {\n        Clear(name);", "    if (FALSE) {\n        Clear(name);",
           "the account at the console is held against a task for one account"),
     Fault("check/access.cpp", "        if (buffer != nullptr) {\n            freeBuffer(buffer);\n        }\n", "",
