@@ -159,6 +159,12 @@ void Accounts()
     fake::AddAccount(Kiosk, "KIOSK", "kiosk", 1, {"S-1-5-21-9-9-9-513"});
     fake::SetAdministrators({Admins, "S-1-5-21-9-9-9-512"});
 }
+// Who runs the check, in which session, while the console is in session 1.
+void AtConsole(const std::string &sid, DWORD session = 1)
+{
+    Accounts();
+    fake::SetConsoleSession(1, session, sid);
+}
 void AutoLogon(const std::string &user, const std::string &domain)
 {
     Accounts();
@@ -500,10 +506,7 @@ TEST_F(CheckTest, StartFindings)
               " logs on (automatically): Administrators not read (error 2221)",
           RunOk}},
         {"no administrator at the console",
-         [] {
-             Accounts();
-             fake::SetConsoleSession(1, 1, Kiosk);
-         },
+         [] { AtConsole(Kiosk); },
          {"PROBLEM start.account KIOSK\\kiosk logs on (at the console now): not in Administrators, "
           "so the watchdog gets no rights",
           RunOk}},
@@ -511,22 +514,17 @@ TEST_F(CheckTest, StartFindings)
          [] {
              SevenWithTask(Task(GroupPrincipal, GoodSettings,
                                 "<LogonTrigger><UserId>KIOSK\\kiosk</UserId></LogonTrigger>"));
-             Accounts();
-             fake::SetConsoleSession(1, 1, "S-1-5-21-7-7-7-1000");
+             AtConsole("S-1-5-21-7-7-7-1000");
          },
          {"note start " + TaskHead + "starts only for KIOSK\\kiosk"}},
         {"the check away from the console",
-         [] {
-             Accounts();
-             fake::SetConsoleSession(1, 3, Kiosk);
-         },
+         [] { AtConsole(Kiosk, 3); },
          {"note start.account no automatic log-on, and this check is not at the console: who logs "
           "on is not known",
           RunOk}},
         {"the account at the console unreadable",
          [] {
-             Accounts();
-             fake::SetConsoleSession(1, 1, Kiosk);
+             AtConsole(Kiosk);
              fake::Fail("GetTokenInformation", 5);
          },
          {"note start.account no automatic log-on, and the account at the console cannot be read "
