@@ -110,10 +110,7 @@ static BOOL IsAscii(const WCHAR *text)
     return TRUE;
 }
 
-// "DOMAIN\name", or the SID where the name is unknown or not plain ASCII;
-// `account` gets "DOMAIN\name" as looked up. FALSE when the name cannot be
-// looked up.
-static BOOL AppendAccount(Text *text, const void *sid, SID_NAME_USE *use, WCHAR *account)
+BOOL AppendAccount(Text *text, const void *sid, SID_NAME_USE *use, WCHAR *account)
 {
     WCHAR name[256];
     DWORD nameLength = 256;

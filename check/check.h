@@ -93,6 +93,9 @@ void ReportRoom(const Target *target, LONGLONG total);
 
 void ReportAccess(const Target *target);
 void ReportWarningVisibility(const Target *target);
+// Whether this check runs in the session at the console; `console` gets that
+// session (0xFFFFFFFF for none), `own` the check's.
+BOOL AtConsole(DWORD *console, DWORD *own);
 // `written`: what ReportVolumes returned.
 void ReportRunning(const Target *target, BOOL written);
 
@@ -104,6 +107,10 @@ HMODULE LoadSystemLibrary(const char *name);
 // when it is not, otherwise the error that kept it from being read.
 #define NOT_A_MEMBER 0xFFFFFFFFu
 DWORD AdministratorsMembership(const WCHAR *account);
+// "DOMAIN\name", or the SID where the name is unknown or not plain ASCII;
+// `account` (512) gets "DOMAIN\name" as looked up. FALSE, with the error,
+// when the name cannot be looked up.
+BOOL AppendAccount(Text *text, const void *sid, SID_NAME_USE *use, WCHAR *account);
 
 // S-1-5-32-544, in its binary form.
 extern const BYTE SidAdministrators[16];

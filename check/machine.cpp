@@ -227,6 +227,15 @@ static void ReportProcessRights(DWORD id, HANDLE process, DWORD openError)
     }
 }
 
+BOOL AtConsole(DWORD *console, DWORD *own)
+{
+    *console = WTSGetActiveConsoleSessionId();
+    // Its own session is as good as known: read as the console's if not.
+    *own = *console;
+    ProcessIdToSessionId(GetCurrentProcessId(), own);
+    return *console != NO_CONSOLE_SESSION && *own == *console;
+}
+
 // The warning shows in the watchdog's own session: in another one nobody at
 // the machine sees it or can press OK.
 static void ReportProcessSession(DWORD id, DWORD console)
@@ -298,10 +307,9 @@ void ReportRunning(const Target *target, BOOL written)
             "a protected volume is off until the next boot: the watchdog has written back and "
             "waits only for OK on its warning; press OK, then restart");
     }
-    DWORD console = WTSGetActiveConsoleSessionId();
-    DWORD ownSession = console;
-    ProcessIdToSessionId(GetCurrentProcessId(), &ownSession);
-    if (console != NO_CONSOLE_SESSION && ownSession != console) {
+    DWORD console;
+    DWORD ownSession;
+    if (!AtConsole(&console, &ownSession) && console != NO_CONSOLE_SESSION) {
         Say(LevelNote, "running.session", "this check is in session %u, the console in %u",
             ownSession, console);
     }

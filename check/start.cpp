@@ -484,12 +484,15 @@ static void StartupFolder(const Target *target, const char *sid, const char *she
     }
 }
 
-// Who logs on: the automatic log-on's account where one is set. Without Administrators, the kit's
-// task does not start for it, and a Run value or shortcut starts the watchdog without rights.
+// Who logs on: the automatic log-on's account where one is set, otherwise the one at the console
+// now, which is this check's own when it runs there. Without Administrators, the kit's task does
+// not start for it, and a Run value or shortcut starts the watchdog without rights.
 static void LogonAccount()
 {
     char value[MAX_PATH];
     char domain[MAX_PATH];
+    // Both names at their longest, joined; AppendAccount's 512 too.
+    static WCHAR Wide[2 * MAX_PATH];
     Text *name = &Scene.account;
     Clear(name);
     HKEY key = OpenUnder("", TRUE, "Winlogon");
@@ -498,27 +501,59 @@ static void LogonAccount()
     if (automatic && !ReadString(key, "DefaultDomainName", domain)) {
         domain[0] = '\0';
     }
-    if (automatic) {
-        Format(name, domain[0] != '\0' ? "%s\\%s" : "%s%s", domain, value);
-    }
     if (key != nullptr) {
         RegCloseKey(key);
     }
-    WCHAR wide[MAX_PATH];
-    if (name->length == 0) {
+    DWORD console;
+    DWORD own;
+    DWORD member;
+    if (automatic) {
+        Format(name, domain[0] != '\0' ? "%s\\%s" : "%s%s", domain, value);
+        for (DWORD i = 0; i <= name->length; ++i) {
+            Wide[i] = (BYTE)name->chars[i];
+        }
+        member = AdministratorsMembership(Wide);
+    } else if (!AtConsole(&console, &own)) {
+        Say(LevelNote, "start.account",
+            "no automatic log-on, and this check is not at the console: who logs on is not known");
         return;
-    }
-    for (DWORD i = 0; i <= name->length; ++i) {
-        wide[i] = (BYTE)name->chars[i];
+    } else {
+        HANDLE token;
+        // TOKEN_USER, then a SID of at most 68 bytes.
+        union {
+            TOKEN_USER token;
+            BYTE bytes[sizeof(TOKEN_USER) + 68];
+        } user;
+        DWORD size;
+        BOOL opened = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+        BOOL read = opened && GetTokenInformation(token, TokenUser, &user, sizeof user, &size);
+        member = GetLastError();
+        if (opened) {
+            CloseHandle(token);
+        }
+        if (!read) {
+            Say(LevelNote, "start.account",
+                "no automatic log-on, and the account at the console cannot be read (error %u)",
+                member);
+            return;
+        }
+        SID_NAME_USE use;
+        member = AppendAccount(name, user.token.User.Sid, &use, Wide)
+                     ? AdministratorsMembership(Wide)
+                     : GetLastError();
     }
     // An administrator needs no line.
-    DWORD member = AdministratorsMembership(wide);
     if (member != 0) {
         Say(member == NOT_A_MEMBER ? LevelProblem : LevelNote, "start.account",
             member == NOT_A_MEMBER ? "%s logs on (%s): not in Administrators, so the watchdog gets "
                                      "no rights"
                                    : "%s logs on (%s): Administrators not read (error %u)",
-            name->chars, "automatically", member);
+            name->chars, automatic ? "automatically" : "at the console now", member);
+    }
+    // Who is at the console now need not be the next to log on: a task for one account is
+    // compared with the automatic account only.
+    if (!automatic) {
+        Clear(name);
     }
 }
 

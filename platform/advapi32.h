@@ -84,6 +84,10 @@ typedef struct _TOKEN_GROUPS {
     SID_AND_ATTRIBUTES Groups[1];
 } TOKEN_GROUPS, *PTOKEN_GROUPS;
 
+typedef struct _TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+} TOKEN_USER;
+
 typedef enum _TOKEN_INFORMATION_CLASS { TokenUser = 1, TokenGroups } TOKEN_INFORMATION_CLASS;
 
 typedef enum _SID_NAME_USE {

@@ -113,7 +113,8 @@ BOOL WINAPI LookupAccountSidW(LPCWSTR system, PSID sid, LPWSTR name, LPDWORD nam
 }
 
 // The groups of the token's process as the system gives them: the count,
-// the SID and attributes pairs, then the SIDs they point at.
+// the SID and attributes pairs, then the SIDs they point at; for the check's
+// own process, its user: one pair, then the SID.
 BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID information,
                                 DWORD length, PDWORD returned)
 {
@@ -127,17 +128,20 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVO
     }
     std::string args = std::to_string(found->second) + ", " + std::to_string((int)kind) + ", " +
                        std::to_string(length);
-    if (kind != TokenGroups) {
+    bool user = found->second == OwnProcessId;
+    if (kind != (user ? TokenUser : TokenGroups)) {
         Misuse("GetTokenInformation of another kind: " + args);
+        return FALSE;
     }
     if (Failing("GetTokenInformation", args, "FALSE")) {
         return FALSE;
     }
-    const fake::Process *process = ProcessById(found->second);
-    size_t header = offsetof(TOKEN_GROUPS, Groups);
-    size_t size = header + process->groups.size() * sizeof(SID_AND_ATTRIBUTES);
-    for (const auto &group : process->groups) {
-        size += SidBytes(group.first).size();
+    const auto &pairs = user ? std::vector<std::pair<std::string, DWORD>>{{M().checkUser, 0}}
+                             : ProcessById(found->second)->groups;
+    size_t header = user ? 0 : offsetof(TOKEN_GROUPS, Groups);
+    size_t size = header + pairs.size() * sizeof(SID_AND_ATTRIBUTES);
+    for (const auto &pair : pairs) {
+        size += SidBytes(pair.first).size();
     }
     *returned = (DWORD)size;
     if (information == nullptr || length < size) {
@@ -146,18 +150,20 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVO
         return FALSE;
     }
     unsigned char *bytes = (unsigned char *)information;
-    TOKEN_GROUPS *groups = (TOKEN_GROUPS *)information;
-    groups->GroupCount = (DWORD)process->groups.size();
-    SID_AND_ATTRIBUTES *entries = groups->Groups;
-    size_t next = header + process->groups.size() * sizeof(SID_AND_ATTRIBUTES);
-    for (size_t i = 0; i < process->groups.size(); ++i) {
-        std::vector<unsigned char> sid = SidBytes(process->groups[i].first);
+    if (!user) {
+        ((TOKEN_GROUPS *)information)->GroupCount = (DWORD)pairs.size();
+    }
+    SID_AND_ATTRIBUTES *entries = (SID_AND_ATTRIBUTES *)(bytes + header);
+    size_t next = header + pairs.size() * sizeof(SID_AND_ATTRIBUTES);
+    for (size_t i = 0; i < pairs.size(); ++i) {
+        std::vector<unsigned char> sid = SidBytes(pairs[i].first);
         memcpy(bytes + next, sid.data(), sid.size());
         entries[i].Sid = bytes + next;
-        entries[i].Attributes = process->groups[i].second;
+        entries[i].Attributes = pairs[i].second;
         next += sid.size();
     }
-    Log("GetTokenInformation", args, std::to_string(process->groups.size()) + " groups");
+    Log("GetTokenInformation", args,
+        user ? M().checkUser : std::to_string(pairs.size()) + " groups");
     return TRUE;
 }
 

@@ -503,8 +503,7 @@ BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token)
     HANDLE opened = NewHandle();
     DWORD refused = 0;
     if (Failing("OpenProcessToken", args, "FALSE") ||
-        (process != (HANDLE)(LONG_PTR)-1 &&
-         !MachineProcessToken(process, access, opened, &refused))) {
+        !MachineProcessToken(process, access, opened, &refused)) {
         if (refused != 0) {
             LastError = refused;
             Log("OpenProcessToken", args, "FALSE, LE " + std::to_string(refused));

@@ -195,8 +195,10 @@ struct Process {
 };
 Process &AddProcess(DWORD id, const std::string &exeFile);
 // What WTSGetActiveConsoleSessionId says (1 at first, 0xFFFFFFFF for none),
-// and the check's own session (the console's unless given).
-void SetConsoleSession(DWORD session, DWORD checkSession = 0xFFFFFFFEu);
+// the check's own session (the console's unless given) and its token's user
+// (S-1-5-21-7-7-7-500 at first).
+void SetConsoleSession(DWORD session, DWORD checkSession = 0xFFFFFFFEu,
+                       const std::string &checkUser = "");
 // An account LookupAccountSidW knows (1 user, 2 group, 4 alias, 5 well-known
 // group), and the global groups it is in; the well-known groups are known
 // from the start.

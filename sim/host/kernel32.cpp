@@ -808,9 +808,6 @@ HANDLE WINAPI OpenProcess(DWORD access, BOOL inherit, DWORD id)
     return handle;
 }
 
-// The check's own process, which is not in the process list.
-const DWORD OwnProcessId = 7;
-
 DWORD WINAPI GetCurrentProcessId(void)
 {
     return OwnProcessId;

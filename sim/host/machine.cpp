@@ -245,6 +245,10 @@ bool CloseMachineHandle(HANDLE handle, std::string *kind)
 bool MachineProcessToken(HANDLE process, DWORD access, HANDLE token, DWORD *error)
 {
     std::lock_guard<std::mutex> guard(M().lock);
+    if (process == (HANDLE)(LONG_PTR)-1) {
+        M().tokenProcesses[token] = OwnProcessId;
+        return true;
+    }
     const fake::Process *opened = OpenedProcess(process);
     *error = ErrorInvalidHandle;
     if (opened == nullptr) {
@@ -302,6 +306,7 @@ void ResetMachine()
     m.moduleSnapshots.clear();
     m.consoleSession = 1;
     m.checkSession = 1;
+    m.checkUser = "S-1-5-21-7-7-7-500";
     FillLookupDefaults();
     m.administrators.clear();
     m.systemDirectory = "C:\\WINDOWS\\system32";
@@ -546,10 +551,11 @@ Process &AddProcess(DWORD id, const std::string &exeFile)
     return M().processes.back();
 }
 
-void SetConsoleSession(DWORD session, DWORD checkSession)
+void SetConsoleSession(DWORD session, DWORD checkSession, const std::string &checkUser)
 {
     M().consoleSession = session;
     M().checkSession = checkSession == 0xFFFFFFFEu ? session : checkSession;
+    M().checkUser = checkUser.empty() ? M().checkUser : checkUser;
 }
 
 void AddAccount(const std::string &sid, const std::string &domain, const std::string &name, int use,

@@ -90,6 +90,7 @@ struct Machine {
     std::map<HANDLE, DWORD> moduleSnapshots;
     DWORD consoleSession = 1;
     DWORD checkSession = 1; // the session of the check's own process
+    std::string checkUser;  // and its token's user
     std::map<std::string, Account> accounts;
     std::vector<std::string> administrators;
     std::string systemDirectory = "C:\\WINDOWS\\system32";
@@ -138,6 +139,9 @@ bool FindFile(const std::string &path, fake::File *file);
 std::u16string Wide(const std::string &text);
 // The fake's own definitions of what a library exports, by name.
 FARPROC Routine(const std::string &name);
+
+// The check's own process, which is not in the process list.
+const DWORD OwnProcessId = 7;
 
 // The process the check opened with this handle; null when none.
 const fake::Process *OpenedProcess(HANDLE handle);

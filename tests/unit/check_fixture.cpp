@@ -56,6 +56,8 @@ void CheckTest::Install(const char *profile, bool running)
     fake::AddLibrary(SystemLibrary, fake::EwfExports());
     fake::AddLibrary("C:\\WINDOWS\\system32\\netapi32.dll",
                      {"NetUserGetLocalGroups", "NetApiBufferFree"});
+    // The check is run by an administrator at the console.
+    fake::AddAccount("S-1-5-21-7-7-7-500", "KIOSK", "Administrator", 1);
     fake::SetAdministrators({"S-1-5-21-7-7-7-500"});
     sim::AddVolume("\\Device\\HarddiskVolume1", 'C', 12 * MiB);
     // Started as the guide says for XP: a Run value for every user.

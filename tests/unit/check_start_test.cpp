@@ -159,6 +159,12 @@ void Accounts()
     fake::AddAccount(Kiosk, "KIOSK", "kiosk", 1, {"S-1-5-21-9-9-9-513"});
     fake::SetAdministrators({Admins, "S-1-5-21-9-9-9-512"});
 }
+// Who runs the check, in which session, while the console is in session 1.
+void AtConsole(const std::string &sid, DWORD session = 1)
+{
+    Accounts();
+    fake::SetConsoleSession(1, session, sid);
+}
 void AutoLogon(const std::string &user, const std::string &domain)
 {
     Accounts();
@@ -234,7 +240,10 @@ TEST_F(CheckTest, StartFindings)
              fake::SetModulePath("C:\\Tovrin\\tovrin-check.exe");
              fake::AddFile(WatchdogPath, PeHeader(0x14C));
          },
-         {"PROBLEM start nothing starts tovrin.exe at log-on: create its task from "
+         // Whoever runs the check, by SID where it has no name.
+         {"note start.account S-1-5-21-7-7-7-500 logs on (at the console now): Administrators not "
+          "read (error 1332)",
+          "PROBLEM start nothing starts tovrin.exe at log-on: create its task from "
           "tovrin-task.xml (on XP a Run value for an administrator)"}},
         {"two starts",
          [] { fake::SetRegistryValue(User + "\\" + RunKey, "Tovrin", 1, WatchdogPath); },
@@ -478,10 +487,11 @@ TEST_F(CheckTest, StartFindings)
           "the "
           "watchdog gets no rights",
           "WARNING start " + TaskHead + "starts only for KIOSK\\setup, not KIOSK\\kiosk"}},
-        {"automatic log-on as an administrator through a domain group",
+        {"automatic log-on as an administrator through a domain group, someone else at the console",
          [] {
              SevenWithTask(Task());
              AutoLogon("setup", "KIOSK");
+             fake::SetConsoleSession(1, 1, Kiosk);
          },
          {"ok start task \\Tovrin: C:\\Tovrin\\tovrin.exe, at log-on, elevated, in the user's "
           "session, never stopped by Task Scheduler"}},
@@ -489,6 +499,36 @@ TEST_F(CheckTest, StartFindings)
          [] { AutoLogon("kiosk", "KIOSK"); },
          {"PROBLEM start.account KIOSK\\kiosk logs on (automatically): not in Administrators, "
           "so the watchdog gets no rights",
+          RunOk}},
+        {"automatic log-on with names at their longest",
+         [] { AutoLogon(std::string(259, 'u'), std::string(259, 'd')); },
+         {"note start.account " + std::string(259, 'd') + "\\" + std::string(259, 'u') +
+              " logs on (automatically): Administrators not read (error 2221)",
+          RunOk}},
+        {"no administrator at the console",
+         [] { AtConsole(Kiosk); },
+         {"PROBLEM start.account KIOSK\\kiosk logs on (at the console now): not in Administrators, "
+          "so the watchdog gets no rights",
+          RunOk}},
+        {"an administrator through a group at the console, a task for another account",
+         [] {
+             SevenWithTask(Task(GroupPrincipal, GoodSettings,
+                                "<LogonTrigger><UserId>KIOSK\\kiosk</UserId></LogonTrigger>"));
+             AtConsole("S-1-5-21-7-7-7-1000");
+         },
+         {"note start " + TaskHead + "starts only for KIOSK\\kiosk"}},
+        {"the check away from the console",
+         [] { AtConsole(Kiosk, 3); },
+         {"note start.account no automatic log-on, and this check is not at the console: who logs "
+          "on is not known",
+          RunOk}},
+        {"the account at the console unreadable",
+         [] {
+             AtConsole(Kiosk);
+             fake::Fail("GetTokenInformation", 5);
+         },
+         {"note start.account no automatic log-on, and the account at the console cannot be read "
+          "(error 5)",
           RunOk}},
         {"membership that cannot be read",
          [] {
