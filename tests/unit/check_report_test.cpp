@@ -1,7 +1,9 @@
 // The check's report against the fake machine: each finding, the verdict and
 // the exit code, and that nothing is changed or left held on any path.
+#include <algorithm>
 #include <fstream>
 #include <functional>
+#include <sstream>
 
 #include "check/library.h"
 #include "watchdog/config.h"
@@ -486,24 +488,52 @@ TEST_F(CheckTest, LibraryFindings)
     }
 }
 
-TEST(CheckLibrary, LooksUpExactlyTheWatchdogsImports)
+template <class> struct Arguments;
+template <class R, class... A> struct Arguments<R(A...)> {
+    static const size_t count = sizeof...(A);
+};
+
+// The files the Windows build reads, held against the calls' table: each
+// lists the calls the watchdog imports, and nothing else of the library.
+TEST(CheckLibrary, ImportListsFollowTheCallsTable)
 {
-    std::ifstream list(TOVRIN_SOURCE_DIR "/windows/allowed-imports.txt");
-    ASSERT_TRUE(list.good());
-    std::vector<std::string> imported;
-    std::string dll, call;
-    while (list >> dll) {
-        if (dll[0] == '#') {
-            std::getline(list, call);
-            continue;
+    Texts imported;
+    Texts decorated; // x86 stdcall: every parameter is a handle or pointer, 4 bytes
+#define EWF_IMPORTED(returns, name, parameters, ...)                                               \
+    imported.push_back(#name);                                                                     \
+    decorated.push_back(#name "@" + std::to_string(4 * Arguments<returns parameters>::count));
+#define EWF_READ EWF_IMPORTED
+#define EWF_WRITE EWF_IMPORTED
+#include "platform/ewfapi_calls.h"
+#undef EWF_IMPORTED
+    // Its missing calls are reported in this order.
+    EXPECT_TRUE(std::is_sorted(imported.begin(), imported.end()));
+    EXPECT_EQ(imported, Texts(WatchdogEwfCalls, WatchdogEwfCalls + EwfCallCount));
+    const std::pair<const char *, Texts> cases[] = {
+        {"platform/ewfapi.def", decorated},
+        {"windows/allowed-imports.txt", imported},
+        {"windows/check-allowed-imports.txt", {}},
+        {"sim/dll/planted.def", imported},
+    };
+    for (const auto &c : cases) {
+        std::ifstream file(std::string(TOVRIN_SOURCE_DIR "/") + c.first);
+        ASSERT_TRUE(file.good()) << c.first;
+        Texts listed;
+        std::string line;
+        while (std::getline(file, line)) {
+            std::istringstream words(line);
+            std::string word;
+            while (line[0] != '#' && line[0] != ';' && words >> word) {
+                if (word.rfind("EwfMgr", 0) == 0) {
+                    listed.push_back(word);
+                }
+            }
         }
-        list >> call;
-        if (dll == "EWFAPI.dll") {
-            imported.push_back(call);
-        }
+        std::sort(listed.begin(), listed.end());
+        Texts expected = c.second;
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(expected, listed) << c.first;
     }
-    EXPECT_EQ(imported,
-              std::vector<std::string>(WatchdogEwfCalls, WatchdogEwfCalls + EWFAPI_CALL_COUNT));
 }
 
 // ---- the volumes and the total ----
