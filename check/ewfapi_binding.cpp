@@ -20,58 +20,15 @@ static FARPROC Bound(EwfCall call)
 // cast to and from.
 #define BIND(type, call) ((type)(void (*)(void))Bound(call))
 
-PEWF_VOLUME_NAME_ENTRY WINAPI EwfMgrGetProtectedVolumeList(void)
-{
-    auto call = BIND(PEWF_VOLUME_NAME_ENTRY(WINAPI *)(void), CallGetProtectedVolumeList);
-    return call != nullptr ? call() : nullptr;
-}
-
-BOOL WINAPI EwfMgrVolumeNameListIsEmpty(PEWF_VOLUME_NAME_ENTRY list)
-{
-    auto call = BIND(BOOL(WINAPI *)(PEWF_VOLUME_NAME_ENTRY), CallVolumeNameListIsEmpty);
-    // Without the test, the walk would never find an end.
-    return call != nullptr ? call(list) : TRUE;
-}
-
-VOID WINAPI EwfMgrVolumeNameEntryPop(PEWF_VOLUME_NAME_ENTRY *list)
-{
-    auto call = BIND(VOID(WINAPI *)(PEWF_VOLUME_NAME_ENTRY *), CallVolumeNameEntryPop);
-    if (call != nullptr) {
-        call(list);
+// Each call that only reads, from its row: through the library's own where
+// it has the call, otherwise the row's stand-in.
+#define EWF_READ(returns, name, parameters, arguments, missing)                                    \
+    returns WINAPI name parameters                                                                 \
+    {                                                                                              \
+        auto call = BIND(returns(WINAPI *) parameters, Call##name);                                \
+        return call != nullptr ? call arguments : missing;                                         \
     }
-}
-
-VOID WINAPI EwfMgrVolumeNameListDelete(PEWF_VOLUME_NAME_ENTRY list)
-{
-    auto call = BIND(VOID(WINAPI *)(PEWF_VOLUME_NAME_ENTRY), CallVolumeNameListDelete);
-    if (call != nullptr) {
-        call(list);
-    }
-}
-
-WCHAR WINAPI EwfMgrGetDriveLetterFromVolumeName(LPCWSTR name)
-{
-    auto call = BIND(WCHAR(WINAPI *)(LPCWSTR), CallGetDriveLetterFromVolumeName);
-    return call != nullptr ? call(name) : EWF_NO_DRIVE_LETTER;
-}
-
-HANDLE WINAPI EwfMgrOpenProtected(LPCWSTR name)
-{
-    auto call = BIND(HANDLE(WINAPI *)(LPCWSTR), CallOpenProtected);
-    return call != nullptr ? call(name) : INVALID_HANDLE_VALUE;
-}
-
-BOOL WINAPI EwfMgrClose(HANDLE volume)
-{
-    auto call = BIND(BOOL(WINAPI *)(HANDLE), CallClose);
-    return call != nullptr ? call(volume) : FALSE;
-}
-
-PEWF_VOLUME_CONFIG WINAPI EwfMgrGetProtectedVolumeConfig(HANDLE volume)
-{
-    auto call = BIND(PEWF_VOLUME_CONFIG(WINAPI *)(HANDLE), CallGetProtectedVolumeConfig);
-    return call != nullptr ? call(volume) : nullptr;
-}
+#include "platform/ewfapi_calls.h"
 
 BOOL WINAPI EwfMgrIsHORMActivated(HANDLE volume)
 {

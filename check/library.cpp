@@ -9,18 +9,13 @@
 
 HMODULE EwfApiModule = nullptr;
 
-const char *const WatchdogEwfCalls[EWFAPI_CALL_COUNT] = {
-    "EwfMgrClose",
-    "EwfMgrCommitAndDisableLive",
-    "EwfMgrEnable",
-    "EwfMgrGetDriveLetterFromVolumeName",
-    "EwfMgrGetProtectedVolumeConfig",
-    "EwfMgrGetProtectedVolumeList",
-    "EwfMgrOpenProtected",
-    "EwfMgrVolumeNameEntryPop",
-    "EwfMgrVolumeNameListDelete",
-    "EwfMgrVolumeNameListIsEmpty",
+#define EWF_IMPORTED(returns, name, ...) #name,
+#define EWF_READ EWF_IMPORTED
+#define EWF_WRITE EWF_IMPORTED
+const char *const WatchdogEwfCalls[EwfCallCount] = {
+#include "platform/ewfapi_calls.h"
 };
+#undef EWF_IMPORTED
 
 static const char LibraryName[] = "EWFAPI.dll";
 // The real library is tens of KiB; a file past this is no library of it.
@@ -45,7 +40,7 @@ static void ReportCalls(const char *path, const char *shown, BOOL quiet)
         Say(LevelProblem, "library.calls", "%s: %s: Windows will refuse to start the watchdog",
             shown, malformed);
     }
-    for (DWORD i = 0; malformed == nullptr && i < EWFAPI_CALL_COUNT; ++i) {
+    for (DWORD i = 0; malformed == nullptr && i < EwfCallCount; ++i) {
         char target[96];
         ExportKind kind = FindExport(&table, WatchdogEwfCalls[i], target, sizeof target);
         if (kind == ExportMissing) {
@@ -73,7 +68,8 @@ static void ReportCalls(const char *path, const char *shown, BOOL quiet)
         }
     }
     if (bad == 0 && !quiet) {
-        Say(LevelOk, "library.calls", "all 10 write filter calls the watchdog imports are there");
+        Say(LevelOk, "library.calls", "all %u write filter calls the watchdog imports are there",
+            (DWORD)EwfCallCount);
     }
     LocalFree(file);
 }

@@ -5,25 +5,18 @@
 
 #include "platform/kernel32.h"
 
-#define EWFAPI_CALL_COUNT 10
-
-// Indexes into WatchdogEwfCalls.
+// Every write filter call the watchdog imports, by its index in
+// WatchdogEwfCalls: a library without one of them cannot start the watchdog.
+#define EWF_IMPORTED(returns, name, ...) Call##name,
+#define EWF_READ EWF_IMPORTED
+#define EWF_WRITE EWF_IMPORTED
 enum EwfCall {
-    CallClose,
-    CallCommitAndDisableLive,
-    CallEnable,
-    CallGetDriveLetterFromVolumeName,
-    CallGetProtectedVolumeConfig,
-    CallGetProtectedVolumeList,
-    CallOpenProtected,
-    CallVolumeNameEntryPop,
-    CallVolumeNameListDelete,
-    CallVolumeNameListIsEmpty
+#include "platform/ewfapi_calls.h"
+    EwfCallCount
 };
+#undef EWF_IMPORTED
 
-// Every write filter call the watchdog imports: a library without one of
-// them cannot start the watchdog.
-extern const char *const WatchdogEwfCalls[EWFAPI_CALL_COUNT];
+extern const char *const WatchdogEwfCalls[EwfCallCount];
 
 // The library the EwfMgr calls go to; null when none is loaded.
 extern HMODULE EwfApiModule;

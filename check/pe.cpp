@@ -1,20 +1,11 @@
 #include "check/pe.h"
 
+#include "check/bytes.h"
 #include "check/text.h"
 
 #define PE32_MAGIC 0x10B
 #define PE32_PLUS_MAGIC 0x20B
 #define SECTION_HEADER_SIZE 40
-
-static DWORD Read16(const BYTE *at)
-{
-    return (DWORD)at[0] | (DWORD)at[1] << 8;
-}
-
-static DWORD Read32(const BYTE *at)
-{
-    return Read16(at) | Read16(at + 2) << 16;
-}
 
 // Whether `count` bytes from `offset` lie within the file; no sum can wrap.
 static BOOL Within(const ExportTable *table, DWORD offset, DWORD count)

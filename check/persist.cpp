@@ -1,14 +1,10 @@
 // What the next restart keeps: whatever was written since the last boot on a
 // volume whose overlay is on lives only in that overlay, unless the pending
 // boot command is commit.
+#include "check/bytes.h"
 #include "check/check.h"
 
 #include "platform/ntdll.h"
-
-static ULONGLONG Time(const FILETIME *time)
-{
-    return (ULONGLONG)time->dwHighDateTime << 32 | time->dwLowDateTime;
-}
 
 // The time of the last boot, UTC; FALSE with an error when it cannot be had.
 // GetTickCount would wrap after 49.7 days, long before such machines restart.

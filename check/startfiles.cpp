@@ -1,11 +1,7 @@
 #include "check/startfiles.h"
 
+#include "check/bytes.h"
 #include "check/text.h"
-
-static char Lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? (char)(c + 32) : c;
-}
 
 static BOOL SameStart(const char *text, const char *prefix)
 {
@@ -211,7 +207,7 @@ const char *ReadTaskFile(const BYTE *bytes, DWORD size, TaskFacts *facts, char *
     // What of a file too large was read is decoded all the same: whose it
     // is may be told from it.
     for (DWORD i = 2; i + 1 < size && i < TASK_FILE_MAX; i += 2) {
-        DWORD c = bytes[i] | (DWORD)bytes[i + 1] << 8;
+        DWORD c = Read16(bytes + i);
         text[n++] = IsPlain(c) || c == '\t' || c == '\r' || c == '\n' ? (char)c : '?';
     }
     // The terminator also ends every comparison that runs to the end.
@@ -317,16 +313,6 @@ const char *ReadTaskFile(const BYTE *bytes, DWORD size, TaskFacts *facts, char *
 
 // ---- Task Scheduler 1.0: .job ----
 
-static DWORD Get16(const BYTE *at)
-{
-    return (DWORD)at[0] | (DWORD)at[1] << 8;
-}
-
-static DWORD Get32(const BYTE *at)
-{
-    return Get16(at) | Get16(at + 2) << 16;
-}
-
 #define JOB_FIXED_SIZE 0x44u
 #define JOB_TRIGGER_SIZE 0x30u
 #define JOB_TRIGGER_AT_LOGON 7u
@@ -338,34 +324,34 @@ const char *ReadJobFile(const BYTE *bytes, DWORD size, JobFacts *facts)
     if (size < JOB_FIXED_SIZE + 4) {
         return "cut short";
     }
-    facts->maxRunTime = Get32(bytes + 36);
-    facts->flags = Get32(bytes + 48);
-    DWORD name = Get16(bytes + 20);
+    facts->maxRunTime = Read32(bytes + 36);
+    facts->flags = Read32(bytes + 48);
+    DWORD name = Read16(bytes + 20);
     if (name < JOB_FIXED_SIZE || name + 2 > size) {
         return "its application name lies outside the file";
     }
-    DWORD count = Get16(bytes + name);
+    DWORD count = Read16(bytes + name);
     if (count > MAX_PATH || name + 2 + 2 * count > size) {
         return "its application name runs past the file";
     }
     for (DWORD i = 0; i < count; ++i) {
-        DWORD c = Get16(bytes + name + 2 + 2 * (size_t)i);
+        DWORD c = Read16(bytes + name + 2 + 2 * (size_t)i);
         facts->application[i] = c == 0 ? '\0' : IsPlain(c) ? (char)c : '?';
     }
     facts->application[count < MAX_PATH ? count : MAX_PATH - 1] = '\0';
 
-    DWORD triggers = Get16(bytes + 22);
+    DWORD triggers = Read16(bytes + 22);
     if (triggers < JOB_FIXED_SIZE || triggers + 2 > size) {
         return "its triggers run past the file";
     }
-    DWORD triggerCount = Get16(bytes + triggers);
+    DWORD triggerCount = Read16(bytes + triggers);
     if (triggerCount > (size - triggers - 2) / JOB_TRIGGER_SIZE) {
         return "more triggers than the file holds";
     }
     for (DWORD i = 0; i < triggerCount; ++i) {
         const BYTE *trigger = bytes + triggers + 2 + (size_t)JOB_TRIGGER_SIZE * i;
-        facts->logon |= Get32(trigger + 32) == JOB_TRIGGER_AT_LOGON &&
-                        (Get32(trigger + 28) & JOB_TRIGGER_DISABLED) == 0;
+        facts->logon |= Read32(trigger + 32) == JOB_TRIGGER_AT_LOGON &&
+                        (Read32(trigger + 28) & JOB_TRIGGER_DISABLED) == 0;
     }
     return nullptr;
 }
@@ -396,16 +382,16 @@ static BOOL AppendPart(const BYTE *part, DWORD size, DWORD offset, char *to, DWO
 const char *ReadShortcut(const BYTE *bytes, DWORD size, char *target)
 {
     target[0] = '\0';
-    if (size < LINK_HEADER_SIZE || Get32(bytes) != LINK_HEADER_SIZE) {
+    if (size < LINK_HEADER_SIZE || Read32(bytes) != LINK_HEADER_SIZE) {
         return "not a shortcut";
     }
-    DWORD flags = Get32(bytes + 0x14);
+    DWORD flags = Read32(bytes + 0x14);
     DWORD at = LINK_HEADER_SIZE;
     if ((flags & LINK_HAS_ID_LIST) != 0) {
         if (at + 2 > size) {
             return "cut short";
         }
-        at += 2 + Get16(bytes + at);
+        at += 2 + Read16(bytes + at);
     }
     if ((flags & LINK_HAS_LINK_INFO) == 0) {
         return "no local path in it";
@@ -414,16 +400,16 @@ const char *ReadShortcut(const BYTE *bytes, DWORD size, char *target)
         return "cut short";
     }
     const BYTE *info = bytes + at;
-    DWORD infoSize = Get32(info);
+    DWORD infoSize = Read32(info);
     if (infoSize < 28 || infoSize > size - at) {
         return "its link information runs past the file";
     }
-    if ((Get32(info + 8) & LINK_LOCAL_PATH) == 0) {
+    if ((Read32(info + 8) & LINK_LOCAL_PATH) == 0) {
         return "no local path in it";
     }
     DWORD length = 0;
-    if (!AppendPart(info, infoSize, Get32(info + 16), target, &length) ||
-        !AppendPart(info, infoSize, Get32(info + 24), target, &length)) {
+    if (!AppendPart(info, infoSize, Read32(info + 16), target, &length) ||
+        !AppendPart(info, infoSize, Read32(info + 24), target, &length)) {
         target[0] = '\0';
         return "its local path runs past the file";
     }

@@ -1,4 +1,5 @@
 // The system, the watchdog's executable and the profile it will read.
+#include "check/bytes.h"
 #include "check/check.h"
 
 #include "watchdog/config.h"
@@ -112,13 +113,12 @@ static WORD MachineAt(const BYTE *image, DWORD size)
     if (size < 0x40 || image[0] != 'M' || image[1] != 'Z') {
         return 0;
     }
-    DWORD header = (DWORD)image[0x3C] | (DWORD)image[0x3D] << 8 | (DWORD)image[0x3E] << 16 |
-                   (DWORD)image[0x3F] << 24;
+    DWORD header = Read32(image + 0x3C);
     if (header > size - 6 || image[header] != 'P' || image[header + 1] != 'E' ||
         image[header + 2] != 0 || image[header + 3] != 0) {
         return 0;
     }
-    return (WORD)(image[header + 4] | image[header + 5] << 8);
+    return (WORD)Read16(image + header + 4);
 }
 
 // The check's own architecture, from its own headers in memory.
@@ -177,16 +177,8 @@ BOOL ReportWatchdogFile(Target *target)
     }
     static BYTE Header[4096];
     DWORD got = 0;
-    HANDLE file = CreateFileA(target->path, GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    BOOL read =
-        file != INVALID_HANDLE_VALUE && ReadFile(file, Header, sizeof Header, &got, nullptr);
-    DWORD error = GetLastError();
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
-    }
-    if (!read) {
+    DWORD error = 0;
+    if (!ReadInto(target->path, Header, sizeof Header, &got, &error)) {
         Say(LevelProblem, "watchdog", CannotRead, target->path, error);
         return FALSE;
     }
@@ -308,14 +300,8 @@ void ReportProfile(Target *target)
 
     static BYTE Start[512];
     DWORD got = 0;
-    HANDLE file = CreateFileA(target->profile, GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    BOOL read = file != INVALID_HANDLE_VALUE && ReadFile(file, Start, sizeof Start, &got, nullptr);
-    DWORD error = GetLastError();
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
-    }
+    DWORD error = 0;
+    BOOL read = ReadInto(target->profile, Start, sizeof Start, &got, &error);
     if (!read) {
         Say(LevelWarning, "profile",
             "%s: cannot be read (error %u); the watchdog uses 128 MiB if it cannot either",

@@ -162,11 +162,6 @@ DWORD Length(const char *chars)
     return length;
 }
 
-static char Lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
-}
-
 BOOL SameName(const char *a, const char *b)
 {
     while (*a != '\0' && Lower(*a) == Lower(*b)) {

@@ -43,6 +43,11 @@ void Format(Text *text, const char *pattern, ...);
 void FormatList(Text *text, const char *pattern, va_list arguments);
 
 DWORD Length(const char *chars);
+// An ASCII capital in lower case; any other byte as it is.
+inline char Lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
+}
 // ASCII letters compared without case, as Windows compares file names.
 BOOL SameName(const char *a, const char *b);
 // Copies with the terminator; FALSE, leaving `to` empty, when it does not fit.

@@ -100,16 +100,10 @@ static_assert(offsetof(EWF_VOLUME_NAME_ENTRY, Name) == sizeof(void *),
 // What the manager library returns in place of a drive letter it cannot find.
 #define EWF_NO_DRIVE_LETTER ((WCHAR)0xFFFF)
 
-EWFAPI_DECL PEWF_VOLUME_NAME_ENTRY WINAPI EwfMgrGetProtectedVolumeList(void);
-EWFAPI_DECL BOOL WINAPI EwfMgrVolumeNameListIsEmpty(PEWF_VOLUME_NAME_ENTRY pVolumeNameList);
-EWFAPI_DECL VOID WINAPI EwfMgrVolumeNameEntryPop(PEWF_VOLUME_NAME_ENTRY *ppVolumeNameList);
-EWFAPI_DECL VOID WINAPI EwfMgrVolumeNameListDelete(PEWF_VOLUME_NAME_ENTRY pVolumeNameList);
-EWFAPI_DECL WCHAR WINAPI EwfMgrGetDriveLetterFromVolumeName(LPCWSTR lpVolumeName);
-EWFAPI_DECL HANDLE WINAPI EwfMgrOpenProtected(LPCWSTR lpVolume);
-EWFAPI_DECL BOOL WINAPI EwfMgrClose(HANDLE hDevice);
-EWFAPI_DECL PEWF_VOLUME_CONFIG WINAPI EwfMgrGetProtectedVolumeConfig(HANDLE hDevice);
-EWFAPI_DECL BOOL WINAPI EwfMgrCommitAndDisableLive(HANDLE hDevice);
-EWFAPI_DECL BOOL WINAPI EwfMgrEnable(HANDLE hDevice);
-// TRUE only when hibernate once, resume many is active. Not in every
-// library, and spelled EwfMgrIsHormActivated in XP Embedded's.
-EWFAPI_DECL BOOL WINAPI EwfMgrIsHORMActivated(HANDLE hDevice);
+// Each call as its row in the table gives it.
+#define EWF_DECLARE(returns, name, parameters, ...) EWFAPI_DECL returns WINAPI name parameters;
+#define EWF_READ EWF_DECLARE
+#define EWF_WRITE EWF_DECLARE
+#define EWF_LOOKED_UP EWF_DECLARE
+#include "platform/ewfapi_calls.h"
+#undef EWF_DECLARE

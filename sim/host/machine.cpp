@@ -165,18 +165,12 @@ std::u16string Wide(const std::string &text)
 FARPROC Routine(const std::string &name)
 {
     static const std::map<std::string, FARPROC> Routines = {
-        {"EwfMgrClose", (FARPROC)(void (*)(void))EwfMgrClose},
-        {"EwfMgrCommitAndDisableLive", (FARPROC)(void (*)(void))EwfMgrCommitAndDisableLive},
-        {"EwfMgrEnable", (FARPROC)(void (*)(void))EwfMgrEnable},
-        {"EwfMgrGetDriveLetterFromVolumeName",
-         (FARPROC)(void (*)(void))EwfMgrGetDriveLetterFromVolumeName},
-        {"EwfMgrGetProtectedVolumeConfig", (FARPROC)(void (*)(void))EwfMgrGetProtectedVolumeConfig},
-        {"EwfMgrGetProtectedVolumeList", (FARPROC)(void (*)(void))EwfMgrGetProtectedVolumeList},
-        {"EwfMgrOpenProtected", (FARPROC)(void (*)(void))EwfMgrOpenProtected},
-        {"EwfMgrVolumeNameEntryPop", (FARPROC)(void (*)(void))EwfMgrVolumeNameEntryPop},
-        {"EwfMgrVolumeNameListDelete", (FARPROC)(void (*)(void))EwfMgrVolumeNameListDelete},
-        {"EwfMgrVolumeNameListIsEmpty", (FARPROC)(void (*)(void))EwfMgrVolumeNameListIsEmpty},
-        {"EwfMgrIsHORMActivated", (FARPROC)(void (*)(void))EwfMgrIsHORMActivated},
+#define EWF_ROUTINE(returns, name, ...) {#name, (FARPROC)(void (*)(void))name},
+#define EWF_READ EWF_ROUTINE
+#define EWF_WRITE EWF_ROUTINE
+#define EWF_LOOKED_UP EWF_ROUTINE
+#include "platform/ewfapi_calls.h"
+#undef EWF_ROUTINE
         {"EwfMgrIsHormActivated", (FARPROC)(void (*)(void))EwfMgrIsHORMActivated},
         {"NetUserGetLocalGroups", (FARPROC)(void (*)(void))FakeNetUserGetLocalGroups},
 
@@ -447,16 +441,13 @@ File &AddLibrary(const std::string &path, const std::vector<std::string> &export
 
 std::vector<std::string> EwfExports()
 {
-    return {"EwfMgrClose",
-            "EwfMgrCommitAndDisableLive",
-            "EwfMgrEnable",
-            "EwfMgrGetDriveLetterFromVolumeName",
-            "EwfMgrGetProtectedVolumeConfig",
-            "EwfMgrGetProtectedVolumeList",
-            "EwfMgrOpenProtected",
-            "EwfMgrVolumeNameEntryPop",
-            "EwfMgrVolumeNameListDelete",
-            "EwfMgrVolumeNameListIsEmpty"};
+#define EWF_IMPORTED(returns, name, ...) #name,
+#define EWF_READ EWF_IMPORTED
+#define EWF_WRITE EWF_IMPORTED
+    return {
+#include "platform/ewfapi_calls.h"
+    };
+#undef EWF_IMPORTED
 }
 
 void SetVersion(DWORD major, DWORD minor, DWORD build, const std::string &servicePack)

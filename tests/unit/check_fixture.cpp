@@ -140,6 +140,8 @@ std::string CheckTest::VerdictLine() const
 
 std::vector<std::string> CheckTest::StateChangingCalls() const
 {
-    return fake::CallTexts(
-        {"EwfMgrCommitAndDisableLive", "EwfMgrEnable", "ExitWindowsEx", "AdjustTokenPrivileges"});
+#define EWF_WRITE(returns, name, ...) #name,
+    return fake::CallTexts({
+#include "platform/ewfapi_calls.h"
+        "ExitWindowsEx", "AdjustTokenPrivileges"});
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "check/bytes.h"
 #include "check/pe.h"
 #include "sim/host/fake.h"
 
@@ -16,15 +17,6 @@ namespace
 const size_t OptionalHeader = 0x98;
 const size_t ExportDirectory = 0x200;
 const size_t Section = OptionalHeader + 224;
-
-unsigned long Get32(const std::string &image, size_t at)
-{
-    unsigned long value = 0;
-    for (int i = 3; i >= 0; --i) {
-        value = value << 8 | (unsigned char)image[at + i];
-    }
-    return value;
-}
 
 void Put32(std::string &image, size_t at, unsigned long value)
 {
@@ -114,7 +106,8 @@ TEST(CheckPe, ExportsAreReadFromTheFileBytesAlone)
         {"a function right after the export directory is no forwarder",
          [](std::string &image) {
              // The directory ends where EwfMgrOpenProtected's text begins.
-             Put32(image, OptionalHeader + 100, Get32(image, ExportDirectory + 48) - 0x1000);
+             Put32(image, OptionalHeader + 100,
+                   Read32((const BYTE *)image.data() + ExportDirectory + 48) - 0x1000);
          },
          nullptr, ExportHere, ExportHere, ""},
         // A directory of size 0xFFFFFFFF, its section moved to start 0x100
@@ -123,7 +116,7 @@ TEST(CheckPe, ExportsAreReadFromTheFileBytesAlone)
          [](std::string &image) {
              Put32(image, OptionalHeader + 100, 0xFFFFFFFF);
              Put32(image, Section + 12, 0xF00);
-             Put32(image, Section + 16, Get32(image, Section + 16) + 0x100);
+             Put32(image, Section + 16, Read32((const BYTE *)image.data() + Section + 16) + 0x100);
              Put32(image, Section + 20, 0x100);
              Put32(image, ExportDirectory + 40, 0xF80);
          },

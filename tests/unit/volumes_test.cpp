@@ -5,17 +5,13 @@
 namespace
 {
 
-const std::vector<std::string> EwfCalls = {"EwfMgrGetProtectedVolumeList",
-                                           "EwfMgrVolumeNameListIsEmpty",
-                                           "EwfMgrVolumeNameEntryPop",
-                                           "EwfMgrVolumeNameListDelete",
-                                           "EwfMgrGetDriveLetterFromVolumeName",
-                                           "EwfMgrOpenProtected",
-                                           "EwfMgrClose",
-                                           "EwfMgrGetProtectedVolumeConfig",
-                                           "EwfMgrCommitAndDisableLive",
-                                           "EwfMgrEnable",
-                                           "LocalFree"};
+#define EWF_IMPORTED(returns, name, ...) #name,
+#define EWF_READ EWF_IMPORTED
+#define EWF_WRITE EWF_IMPORTED
+const std::vector<std::string> EwfCalls = {
+#include "platform/ewfapi_calls.h"
+    "LocalFree"};
+#undef EWF_IMPORTED
 
 const std::vector<std::string> TokenCalls = {"GetCurrentProcess",     "OpenProcessToken",
                                              "LookupPrivilegeValueA", "AdjustTokenPrivileges",
