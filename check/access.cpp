@@ -1,6 +1,7 @@
 // Who besides Administrators and SYSTEM may change the watchdog's folder, its
 // executable or its profile: anyone who can plants a library that runs with
 // the watchdog's rights, or sets a limit that commits their own changes.
+#include "check/bytes.h"
 #include "check/check.h"
 
 #include "platform/advapi32.h"
@@ -95,8 +96,7 @@ static void AppendSid(Text *text, const void *sid)
     Format(text, "S-%u-%u", (DWORD)bytes[0], authority);
     for (DWORD i = 0; i < bytes[1]; ++i) {
         const BYTE *part = bytes + 8 + 4 * (size_t)i;
-        Format(text, "-%u",
-               (DWORD)part[0] | (DWORD)part[1] << 8 | (DWORD)part[2] << 16 | (DWORD)part[3] << 24);
+        Format(text, "-%u", Read32(part));
     }
 }
 
@@ -224,7 +224,7 @@ static void ReadUac()
 static DWORD SubAuthority(const BYTE *sid, DWORD i)
 {
     const BYTE *part = sid + 8 + 4 * (size_t)i;
-    return (DWORD)part[0] | (DWORD)part[1] << 8 | (DWORD)part[2] << 16 | (DWORD)part[3] << 24;
+    return Read32(part);
 }
 
 // S-1-5-21-...-500, the account Windows sets up as Administrator.

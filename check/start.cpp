@@ -1,6 +1,7 @@
 // How the watchdog will start at the next log-on: Run values, the Winlogon
 // shell, Startup shortcuts and scheduled tasks, read where Windows keeps them
 // and never changed. One line a start found.
+#include "check/bytes.h"
 #include "check/check.h"
 
 #include "check/startfiles.h"
@@ -38,11 +39,6 @@ static StartLine Line;
 static Text Where;
 // The file being read, or the registry value.
 static BYTE FileBytes[TASK_FILE_MAX + 1];
-
-static ULONGLONG Time(const FILETIME *time)
-{
-    return (ULONGLONG)time->dwHighDateTime << 32 | time->dwLowDateTime;
-}
 
 static void Clause(Level level, const char *pattern, ...)
 {
