@@ -869,18 +869,33 @@ def limit_zero(arch):
 # ---- how the watchdog starts at the next log-on ----
 
 
-def start_task(arch):
-    """The task as the kit ships it, in the prefix's Tasks folder: a start
-    with nothing wrong."""
+WINLOGON = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\Winlogon"
+
+
+def report_with_task(arch, name, winlogon=(), **task):
+    """The check's report with a task for the watchdog in the prefix's Tasks
+    folder (write_task's principal and settings) and the given Winlogon
+    values, both removed afterwards."""
     install_library(arch)
-    inst = Installation(arch, "start-task", volume(V1, "C", "12M"), ini=limit_ini(64))
+    inst = Installation(arch, name, volume(V1, "C", "12M"), ini=limit_ini(64))
     try:
-        write_task(arch, inst.win("Tovrin", "tovrin.exe"))
+        write_task(arch, inst.win("Tovrin", "tovrin.exe"), **task)
+        for value, data in winlogon:
+            reg(arch, "add", WINLOGON, "/v", value, "/t", "REG_SZ", "/d", data)
         before = snapshot(inst.folder)
         report = inst.report()
         check_changes_nothing(inst, before)
     finally:
         remove_task(arch)
+        for value, _ in winlogon:
+            reg(arch, "delete", WINLOGON, "/v", value)
+    return inst, report
+
+
+def start_task(arch):
+    """The task as the kit ships it, in the prefix's Tasks folder: a start
+    with nothing wrong."""
+    inst, report = report_with_task(arch, "start-task")
     expect(report, "start", "ok", f"task \\{TASK_NAME}: {inst.win('Tovrin', 'tovrin.exe')}, "
            "at log-on, elevated, in the user's session, never stopped by Task Scheduler")
     expect_kept(report)
@@ -891,16 +906,9 @@ def start_task(arch):
 def start_task_72h(arch):
     """A task stopped 72 hours after each log-on and not elevated: both are
     problems of the one start."""
-    install_library(arch)
-    inst = Installation(arch, "start-task-72h", volume(V1, "C", "12M"), ini=limit_ini(64))
-    try:
-        write_task(arch, inst.win("Tovrin", "tovrin.exe"), principal="<GroupId>S-1-5-32-544"
-                   "</GroupId>", settings=GOOD_SETTINGS.replace("PT0S", "PT72H"))
-        before = snapshot(inst.folder)
-        report = inst.report()
-        check_changes_nothing(inst, before)
-    finally:
-        remove_task(arch)
+    inst, report = report_with_task(arch, "start-task-72h",
+                                    principal="<GroupId>S-1-5-32-544</GroupId>",
+                                    settings=GOOD_SETTINGS.replace("PT0S", "PT72H"))
     expect(report, "start", "PROBLEM", f"task \\{TASK_NAME}: {inst.win('Tovrin', 'tovrin.exe')}: "
            "not elevated (RunLevel is not HighestAvailable)", "measures 0",
            "Task Scheduler stops it 72 hours after each log-on (ExecutionTimeLimit PT72H)",
@@ -911,30 +919,17 @@ def start_task_72h(arch):
     check(report.code == EXIT_NOT_READY, f"exit code {report.code}")
 
 
-WINLOGON = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\Winlogon"
-
-
 def start_service_account(arch):
     """A task that runs as SYSTEM, with no LogonType, as real service-account
     tasks are stored: a problem. Automatic log-on set for an account: Wine's
     NetUserGetLocalGroups puts every account in Administrators, so the check
     says nothing of it (a non-administrator, and a folder that cannot be
     listed, which root always can, are shown by the host tests only)."""
-    install_library(arch)
-    inst = Installation(arch, "start-service", volume(V1, "C", "12M"), ini=limit_ini(64))
-    try:
-        write_task(arch, inst.win("Tovrin", "tovrin.exe"), principal="<UserId>NT AUTHORITY\\SYSTEM"
-                   "</UserId><RunLevel>HighestAvailable</RunLevel>")
-        for name, data in (("AutoAdminLogon", "1"), ("DefaultUserName", "kiosk"),
-                           ("DefaultDomainName", "KIOSK")):
-            reg(arch, "add", WINLOGON, "/v", name, "/t", "REG_SZ", "/d", data)
-        before = snapshot(inst.folder)
-        report = inst.report()
-        check_changes_nothing(inst, before)
-    finally:
-        remove_task(arch)
-        for name in ("AutoAdminLogon", "DefaultUserName", "DefaultDomainName"):
-            reg(arch, "delete", WINLOGON, "/v", name)
+    inst, report = report_with_task(
+        arch, "start-service",
+        winlogon=(("AutoAdminLogon", "1"), ("DefaultUserName", "kiosk"),
+                  ("DefaultDomainName", "KIOSK")),
+        principal="<UserId>NT AUTHORITY\\SYSTEM</UserId><RunLevel>HighestAvailable</RunLevel>")
     expect(report, "start", "PROBLEM", f"task \\{TASK_NAME}: {inst.win('Tovrin', 'tovrin.exe')}: "
            "not in the user's session (UserId NT AUTHORITY\\SYSTEM): nobody sees its warning",
            "recreate it: schtasks /Create /TN Tovrin /XML tovrin-task.xml /F")
