@@ -190,32 +190,124 @@ def restore_builtins(arch: str):
           f"{', '.join(restored) or 'none'}")
 
 
+def prefix_processes(prefix: Path) -> list:
+    """The host processes of one prefix, found by the WINEPREFIX they carry:
+    under qemu-i386 they are all named qemu-i386, and a hung one may no longer
+    answer its wineserver."""
+    mark = f"WINEPREFIX={prefix}".encode()
+    found = []
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit() or int(entry.name) == os.getpid():
+            continue
+        try:
+            if mark in (entry / "environ").read_bytes().split(b"\0"):
+                found.append(int(entry.name))
+        except OSError:
+            pass
+    return found
+
+
+def end_prefix(arch: str):
+    env = base_env(arch)
+    subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=env, timeout=60,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for pid in prefix_processes(Path(env["WINEPREFIX"])):
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+
+
+def cpu_ticks(pid: int) -> int:
+    try:
+        fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+        return int(fields[11]) + int(fields[12])  # utime + stime
+    except (OSError, IndexError, ValueError):
+        return 0
+
+
+def spinning(arch: str, seconds: float = 10) -> list:
+    """Wine's processes of the prefix that used more than half a CPU over a
+    span when none of ours runs. Under qemu-i386 a Wine service now and then
+    loops at full speed from its start on, and starves every later run."""
+    prefix = Path(base_env(arch)["WINEPREFIX"])
+    before = {pid: cpu_ticks(pid) for pid in prefix_processes(prefix)}
+    time.sleep(seconds)
+    limit = os.sysconf("SC_CLK_TCK") * seconds / 2
+    return [pid for pid, ticks in before.items() if cpu_ticks(pid) - ticks > limit]
+
+
+def describe(pids: list) -> str:
+    names = []
+    for pid in pids:
+        try:
+            names.append(Path(f"/proc/{pid}/cmdline").read_bytes().replace(b"\0", b" ")
+                         .decode(errors="replace").strip())
+        except OSError:
+            names.append(str(pid))
+    return "; ".join(names)
+
+
+ATTEMPTS = 3
+
+
+def make_prefix(arch: str):
+    env = base_env(arch)
+    prefix = Path(env["WINEPREFIX"])
+    # Under qemu-i386 wineboot takes about a minute, and now and then hangs for
+    # good: end it, and make the prefix anew.
+    for attempt in range(1, ATTEMPTS + 1):
+        shutil.rmtree(prefix, ignore_errors=True)
+        try:
+            # Wine's services inherit the first command's output: keep it off
+            # any pipe a caller waits on.
+            wine(arch, "wineboot", "-i", stdout=subprocess.DEVNULL,
+                 stderr=subprocess.DEVNULL, timeout=300)
+            break
+        except subprocess.TimeoutExpired:
+            end_prefix(arch)
+            print(f"{arch}: wineboot did not end within 300 s (attempt {attempt} of "
+                  f"{ATTEMPTS}); the prefix is made anew")
+    else:
+        raise SystemExit(f"{arch}: wineboot hung {ATTEMPTS} times")
+    restore_builtins(arch)
+    for key, value, data in REGISTRY:
+        wine(arch, "reg", "add", key, "/v", value, "/t", "REG_SZ", "/d", data, "/f",
+             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300,
+             check=True)
+    # The desktop process that wineboot started knows nothing of these: end
+    # it, and the server, which saves the registry as it goes.
+    subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=env, timeout=60)
+    subprocess.run(["/usr/lib/wine/wineserver", "-w"], env=env, timeout=60)
+
+
+def start_services(arch: str):
+    env = base_env(arch)
+    for attempt in range(1, ATTEMPTS + 1):
+        # A persistent server, so that each run does not start Wine's services
+        # anew.
+        subprocess.Popen(["/usr/lib/wine/wineserver", "-p"], env=env,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).wait()
+        wine(arch, "cmd", "/c", "exit", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+             stdin=subprocess.DEVNULL, timeout=300)
+        busy = spinning(arch)
+        if not busy:
+            return
+        print(f"{arch}: Wine's services still busy 10 s after their start, so started "
+              f"anew (attempt {attempt} of {ATTEMPTS}): {describe(busy)}")
+        end_prefix(arch)
+    raise SystemExit(f"{arch}: Wine's services kept a CPU busy after {ATTEMPTS} starts")
+
+
 def prepare_prefix(arch: str):
     env = base_env(arch)
     prefix = Path(env["WINEPREFIX"])
     # Named for what the prefix holds, so that an older one is made anew.
     ready = prefix / "tovrin-ready-builtins"
     if not ready.exists():
-        shutil.rmtree(prefix, ignore_errors=True)
-        # Wine's services inherit the first command's output: keep it off any
-        # pipe a caller waits on.
-        wine(arch, "wineboot", "-i", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-             timeout=900)
-        restore_builtins(arch)
-        for key, value, data in REGISTRY:
-            wine(arch, "reg", "add", key, "/v", value, "/t", "REG_SZ", "/d", data, "/f",
-                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300,
-                 check=True)
-        # The desktop process that wineboot started knows nothing of these:
-        # end it, and the server, which saves the registry as it goes.
-        subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=env, timeout=60)
-        subprocess.run(["/usr/lib/wine/wineserver", "-w"], env=env, timeout=60)
+        make_prefix(arch)
         ready.write_text("ok\n")
-    # A persistent server, so that each run does not start Wine's services anew.
-    subprocess.Popen(["/usr/lib/wine/wineserver", "-p"], env=env,
-                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).wait()
-    wine(arch, "cmd", "/c", "exit", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-         stdin=subprocess.DEVNULL, timeout=300)
+    start_services(arch)
     # The first look for a window starts Wine's desktop process, which then
     # lives on with whatever output it inherited: start it here, on nothing.
     # The desktop closes shortly after its last program has ended, and one
