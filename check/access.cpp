@@ -5,7 +5,7 @@
 #include "check/check.h"
 
 #include "platform/advapi32.h"
-#include "platform/netapi32.h"
+#include "check/optional.h"
 
 // Rights that let someone change a file, what a folder holds, or who may.
 #define CHANGE_RIGHTS                                                                              \
@@ -137,42 +137,23 @@ BOOL AppendAccount(Text *text, const void *sid, SID_NAME_USE *use, WCHAR *accoun
     return TRUE;
 }
 
-HMODULE LoadSystemLibrary(const char *name)
-{
-    char folder[MAX_PATH];
-    UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-    // From the system folder by its full path, and its own dependencies from
-    // there too, not from beside the check: a copy elsewhere would run its
-    // code in this elevated process.
-    char path[MAX_PATH];
-    return length > 0 && length < MAX_PATH && JoinPath(path, folder, name)
-               ? LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
-               : nullptr;
-}
-
 DWORD AdministratorsMembership(const WCHAR *account)
 {
-    HMODULE library = LoadSystemLibrary("netapi32.dll");
-    if (library == nullptr) {
+    auto freeBuffer = LOOKED_UP(NetApiBufferFree);
+    auto getGroups = freeBuffer != nullptr ? LOOKED_UP(NetUserGetLocalGroups) : nullptr;
+    if (getGroups == nullptr) {
         return GetLastError();
     }
-    auto getGroups = (NetUserGetLocalGroupsRoutine)(void (*)(void))GetProcAddress(
-        library, "NetUserGetLocalGroups");
-    auto freeBuffer =
-        (NetApiBufferFreeRoutine)(void (*)(void))GetProcAddress(library, "NetApiBufferFree");
-    DWORD result = ERROR_PROC_NOT_FOUND;
-    WCHAR group[256];
     // The group's name differs between languages of Windows: ask for it.
-    if (getGroups != nullptr && freeBuffer != nullptr) {
-        WCHAR domain[256];
-        DWORD groupLength = 256;
-        DWORD domainLength = 256;
-        SID_NAME_USE use;
-        result = LookupAccountSidW(nullptr, (PSID)SidAdministrators, group, &groupLength, domain,
-                                   &domainLength, &use)
-                     ? NOT_A_MEMBER
-                     : GetLastError();
-    }
+    WCHAR group[256];
+    WCHAR domain[256];
+    DWORD groupLength = 256;
+    DWORD domainLength = 256;
+    SID_NAME_USE use;
+    DWORD result = LookupAccountSidW(nullptr, (PSID)SidAdministrators, group, &groupLength, domain,
+                                     &domainLength, &use)
+                       ? NOT_A_MEMBER
+                       : GetLastError();
     if (result == NOT_A_MEMBER) {
         BYTE *buffer = nullptr;
         DWORD read = 0;
@@ -193,7 +174,6 @@ DWORD AdministratorsMembership(const WCHAR *account)
             freeBuffer(buffer);
         }
     }
-    FreeLibrary(library);
     return result;
 }
 

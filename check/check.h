@@ -99,9 +99,6 @@ BOOL AtConsole(DWORD *console, DWORD *own);
 // `written`: what ReportVolumes returned.
 void ReportRunning(const Target *target, BOOL written);
 
-// A library of the system folder, loaded by its full path; null when it
-// cannot be.
-HMODULE LoadSystemLibrary(const char *name);
 // Whether `account` ("DOMAIN\name", or a name of this computer) is in
 // Administrators, directly or through a group: 0 when it is, NOT_A_MEMBER
 // when it is not, otherwise the error that kept it from being read.

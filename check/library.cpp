@@ -4,6 +4,7 @@
 #include "check/library.h"
 
 #include "check/check.h"
+#include "check/optional.h"
 #include "check/pe.h"
 #include "platform/advapi32.h"
 
@@ -89,8 +90,7 @@ void SystemFolder(WORD machine, char *named, char *readable)
         return;
     }
     if (machine == MACHINE_X86) {
-        auto wow64Folder = (GetSystemWow64DirectoryARoutine)(void (*)(void))GetProcAddress(
-            GetModuleHandleA("kernel32.dll"), "GetSystemWow64DirectoryA");
+        auto wow64Folder = LOOKED_UP(GetSystemWow64DirectoryA);
         length = wow64Folder != nullptr ? wow64Folder(named, MAX_PATH) : 0;
         if (length > 0 && length < MAX_PATH) {
             CopyText(readable, MAX_PATH, named);

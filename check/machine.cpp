@@ -1,5 +1,6 @@
 // Whether the user will see the warning, and whether the watchdog runs.
 #include "check/check.h"
+#include "check/optional.h"
 
 #include "platform/advapi32.h"
 #include "watchdog/warning.h"
@@ -123,18 +124,15 @@ static void ReportProcessPath(const Target *target, DWORD id, HANDLE process, DW
     static char Path[MAX_PATH];
     DWORD error = openError;
     BOOL read = FALSE;
-    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
     if (TheSystem.major >= 6) {
-        auto query = (QueryFullProcessImageNameARoutine)(void (*)(void))GetProcAddress(
-            kernel32, "QueryFullProcessImageNameA");
+        auto query = LOOKED_UP(QueryFullProcessImageNameA);
         DWORD size = MAX_PATH;
         read = process != nullptr && query != nullptr && query(process, 0, Path, &size);
         if (process != nullptr) {
             error = query == nullptr ? ERROR_PROC_NOT_FOUND : GetLastError();
         }
     } else {
-        auto isWow64 =
-            (IsWow64ProcessRoutine)(void (*)(void))GetProcAddress(kernel32, "IsWow64Process");
+        auto isWow64 = LOOKED_UP(IsWow64Process);
         BOOL wow64 = FALSE;
         if (TheSystem.is64 && process != nullptr && isWow64 != nullptr &&
             isWow64(process, &wow64) && wow64 != (TheSystem.own == MACHINE_X86)) {

@@ -1,5 +1,6 @@
 #include "check/check.h"
 
+#include "check/optional.h"
 #include "check/text.h"
 
 static const char Usage[] = "usage: tovrin-check.exe [PATH] | tovrin-check.exe /watch [PATH]";
@@ -30,7 +31,7 @@ static int Report(Target *target)
     return Verdict();
 }
 
-int CheckMain(const char *commandLine)
+static int Check(const char *commandLine)
 {
     // The name, /watch and a path at most.
     static char Arguments[3][MAX_PATH + 2];
@@ -56,4 +57,11 @@ int CheckMain(const char *commandLine)
         return watch ? Watch(&target) : Report(&target);
     }
     return watch ? EXIT_NOT_READY : Verdict();
+}
+
+int CheckMain(const char *commandLine)
+{
+    int code = Check(commandLine);
+    ReleaseOptionalCalls();
+    return code;
 }

@@ -4,7 +4,7 @@
 #include "check/bytes.h"
 #include "check/check.h"
 
-#include "platform/ntdll.h"
+#include "check/optional.h"
 
 // The time of the last boot, UTC; FALSE with an error when it cannot be had.
 // GetTickCount would wrap after 49.7 days, long before such machines restart.
@@ -12,17 +12,13 @@ static BOOL BootTime(ULONGLONG *boot, DWORD *error)
 {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    auto tick64 = (GetTickCount64Routine)(void (*)(void))GetProcAddress(
-        GetModuleHandleA("kernel32.dll"), "GetTickCount64");
+    auto tick64 = LOOKED_UP(GetTickCount64);
     if (tick64 != nullptr) {
         *boot = Time(&now) - tick64() * 10000;
         return TRUE;
     }
     // XP: the kernel's own record of the boot.
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    auto query = ntdll != nullptr ? (NtQuerySystemInformationRoutine)(void (*)(void))GetProcAddress(
-                                        ntdll, "NtQuerySystemInformation")
-                                  : nullptr;
+    auto query = LOOKED_UP(NtQuerySystemInformation);
     if (query == nullptr) {
         *error = GetLastError();
         return FALSE;

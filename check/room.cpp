@@ -1,7 +1,7 @@
 // The room a RAM overlay has to grow in, and whether the limit fits in it.
 #include "check/check.h"
 
-#include "platform/ntdll.h"
+#include "check/optional.h"
 
 #define MIB_SHIFT 20
 // The write filter maps its RAM overlay through system PTEs: one free entry
@@ -12,10 +12,7 @@
 // reads 0, which no running system has (Wine always says 0).
 static DWORD FreeSystemPtes()
 {
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    auto query = ntdll == nullptr ? nullptr
-                                  : (NtQuerySystemInformationRoutine)(void (*)(void))GetProcAddress(
-                                        ntdll, "NtQuerySystemInformation");
+    auto query = LOOKED_UP(NtQuerySystemInformation);
     if (query == nullptr) {
         return 0;
     }

@@ -1,6 +1,7 @@
 // The system, the watchdog's executable and the profile it will read.
 #include "check/bytes.h"
 #include "check/check.h"
+#include "check/optional.h"
 
 #include "watchdog/config.h"
 
@@ -138,8 +139,7 @@ void ReportSystem()
     TheSystem.own = OwnMachine();
     TheSystem.is64 = TheSystem.own == MACHINE_X64;
     if (!TheSystem.is64) {
-        auto isWow64 = (IsWow64ProcessRoutine)(void (*)(void))GetProcAddress(
-            GetModuleHandleA("kernel32.dll"), "IsWow64Process");
+        auto isWow64 = LOOKED_UP(IsWow64Process);
         BOOL wow64 = FALSE;
         TheSystem.is64 = isWow64 != nullptr && isWow64(GetCurrentProcess(), &wow64) && wow64;
     }

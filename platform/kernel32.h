@@ -189,6 +189,7 @@ typedef struct tagMODULEENTRY32 {
 
 extern "C" {
 DWORD WINAPI GetLastError(void);
+VOID WINAPI SetLastError(DWORD dwErrCode);
 VOID WINAPI Sleep(DWORD dwMilliseconds);
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
                            LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
