@@ -177,26 +177,35 @@ DWORD AdministratorsMembership(const WCHAR *account)
     return result;
 }
 
+// What every object's finding shares: the version, how User Account Control
+// treats an administrator's programs, and the volumes seen so far.
+struct Scope {
+    DWORD major; // Windows' version, 0 when unknown
+    BOOL uac;
+    BOOL filterBuiltIn;
+    char roots[4][MAX_PATH];
+    BOOL keeps[4]; // whether each volume keeps permissions
+    DWORD rootCount;
+};
+
+static const char PolicyKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+
 // Under UAC (6.0 on), an administrator's own programs run unelevated as well,
 // holding the account but not the Administrators group; only the built-in
 // Administrator's run elevated throughout, unless its token is filtered too.
 // Where the version is unknown, UAC is taken to be as a 6.x default has it.
-static BOOL Uac = FALSE;
-static BOOL FilterBuiltIn = FALSE;
-static const char PolicyKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
-
-static void ReadUac()
+static void ReadUac(Scope *scope, DWORD major)
 {
-    DWORD major = TheSystem.major;
-    Uac = major == 0 || major >= 6;
-    FilterBuiltIn = FALSE;
+    scope->major = major;
+    scope->uac = major == 0 || major >= 6;
+    scope->filterBuiltIn = FALSE;
     HKEY key = nullptr;
     // Missing, EnableLUA is on. The 64-bit view: a 32-bit check on 64-bit
     // Windows would otherwise read Wow6432Node's copy.
-    if (Uac && RegOpenKeyExA(HKEY_LOCAL_MACHINE, PolicyKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
-                             &key) == ERROR_SUCCESS) {
-        Uac = ReadNumber(key, "EnableLUA", 1) != 0;
-        FilterBuiltIn = ReadNumber(key, "FilterAdministratorToken", 0) != 0;
+    if (scope->uac && RegOpenKeyExA(HKEY_LOCAL_MACHINE, PolicyKey, 0,
+                                    KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) {
+        scope->uac = ReadNumber(key, "EnableLUA", 1) != 0;
+        scope->filterBuiltIn = ReadNumber(key, "FilterAdministratorToken", 0) != 0;
         RegCloseKey(key);
     }
 }
@@ -218,6 +227,7 @@ static BOOL IsBuiltInAdministrator(const void *sid)
 // Those who may change an object (or swap the install folder), as the
 // finding names them, each once, and the worst level among them.
 struct Who {
+    const Scope *scope;
     Text names;
     Level level;
     BOOL everyone;
@@ -226,8 +236,9 @@ struct Who {
     DWORD count;
 };
 
-static void StartWho(Who *who)
+static void StartWho(Who *who, const Scope *scope)
 {
+    who->scope = scope;
     Clear(&who->names);
     who->level = LevelOk;
     who->everyone = who->uac = FALSE;
@@ -262,8 +273,8 @@ static void AddWho(Who *who, const void *sid, BOOL owner)
         Append(&who->names, ", ");
     }
     SID_NAME_USE use = SidTypeUnknown;
-    static WCHAR Account[512];
-    BOOL named = AppendAccount(&who->names, sid, &use, Account);
+    WCHAR account[512];
+    BOOL named = AppendAccount(&who->names, sid, &use, account);
     if (owner) {
         Append(&who->names, " (owner)");
     }
@@ -273,9 +284,10 @@ static void AddWho(Who *who, const void *sid, BOOL owner)
         HoldsEveryUser(sid) ||
         (named && (use == SidTypeGroup || use == SidTypeAlias || use == SidTypeWellKnownGroup));
     Level raised = group ? LevelProblem : LevelWarning;
-    if (named && use == SidTypeUser && AdministratorsMembership(Account) == 0) {
+    if (named && use == SidTypeUser && AdministratorsMembership(account) == 0) {
         Append(&who->names, " (an administrator)");
-        BOOL unelevated = Uac && (!IsBuiltInAdministrator(sid) || FilterBuiltIn);
+        BOOL unelevated =
+            who->scope->uac && (!IsBuiltInAdministrator(sid) || who->scope->filterBuiltIn);
         who->uac |= unelevated;
         raised = unelevated ? LevelWarning : LevelOk;
     }
@@ -319,7 +331,7 @@ static void Collect(Who *who, void *descriptor, PACL dacl, DWORD rights)
     }
     // XP-era Windows ignores OWNER RIGHTS, and so does the check where the
     // version is unknown: the owner then keeps what it may do there.
-    if (!ownerRights || TheSystem.major < 6) {
+    if (!ownerRights || who->scope->major < 6) {
         ownerMask = 0x20000u /* read control */ | 0x40000u /* write DAC */;
     }
     PSID owner = nullptr;
@@ -366,7 +378,7 @@ static const char *UacReason(const Who *who)
                     : "";
 }
 
-static void ReportObject(const char *key, const char *path)
+static void ReportObject(const Scope *scope, const char *key, const char *path)
 {
     PACL dacl = nullptr;
     void *descriptor = ReadDescriptor(key, path, &dacl);
@@ -374,7 +386,7 @@ static void ReportObject(const char *key, const char *path)
         return;
     }
     Who who;
-    StartWho(&who);
+    StartWho(&who, scope);
     Collect(&who, descriptor, dacl, CHANGE_RIGHTS);
     LocalFree(descriptor);
 
@@ -390,7 +402,7 @@ static void ReportObject(const char *key, const char *path)
 
 // Who may swap the install folder for another: by what the folder that holds
 // it allows, or by what the install folder allows on itself.
-static void ReportParent(const char *folder)
+static void ReportParent(const Scope *scope, const char *folder)
 {
     DWORD length = Length(folder);
     DWORD slashes = 0;
@@ -424,7 +436,7 @@ static void ReportParent(const char *folder)
     // Unreadable, the install folder has its own finding.
     void *itself = ReadDescriptor(nullptr, folder, &own);
     Who who;
-    StartWho(&who);
+    StartWho(&who, scope);
     Collect(&who, holder, held, SWAP_IN_PARENT);
     LocalFree(holder);
     if (itself != nullptr) {
@@ -432,7 +444,7 @@ static void ReportParent(const char *folder)
         LocalFree(itself);
     }
 
-    const char *tool = TheSystem.major >= 6 ? "icacls" : "cacls";
+    const char *tool = scope->major >= 6 ? "icacls" : "cacls";
     if (who.names.length == 0) {
         Say(LevelOk, "access.parent",
             "%s: only Administrators and SYSTEM may delete or rename it in %s", folder, parent);
@@ -447,15 +459,10 @@ static void ReportParent(const char *folder)
     }
 }
 
-// The volumes seen in this report, and whether each keeps permissions.
-static char Roots[4][MAX_PATH];
-static BOOL Keeps[4];
-static DWORD RootCount = 0;
-
 // Whether the volume that holds `path` keeps permissions. Said once a volume
 // where it does not (FAT, FAT32), or where that cannot be told: its
 // permissions are then read as they are.
-static BOOL KeepsPermissions(const char *path)
+static BOOL KeepsPermissions(Scope *scope, const char *path)
 {
     char root[MAX_PATH];
     DWORD error = 0;
@@ -464,9 +471,9 @@ static BOOL KeepsPermissions(const char *path)
         error = GetLastError();
         root[0] = '\0';
     }
-    for (DWORD i = 0; i < RootCount; ++i) {
-        if (SameName(Roots[i], root)) {
-            return Keeps[i];
+    for (DWORD i = 0; i < scope->rootCount; ++i) {
+        if (SameName(scope->roots[i], root)) {
+            return scope->keeps[i];
         }
     }
     char name[MAX_PATH + 1];
@@ -485,17 +492,19 @@ static BOOL KeepsPermissions(const char *path)
             "or a library beside it; only an NTFS volume closes this",
             root, name);
     }
-    if (RootCount < 4) {
-        CopyText(Roots[RootCount], MAX_PATH, root);
-        Keeps[RootCount++] = keeps;
+    if (scope->rootCount < 4) {
+        CopyText(scope->roots[scope->rootCount], MAX_PATH, root);
+        scope->keeps[scope->rootCount++] = keeps;
     }
     return keeps;
 }
 
-void ReportAccess(const Target *target)
+BOOL ReportAccess(Facts *facts)
 {
-    ReadUac();
-    RootCount = 0;
+    const Target *target = &facts->target;
+    Scope scope;
+    scope.rootCount = 0;
+    ReadUac(&scope, facts->system.major);
     // "C:" alone names the current folder of drive C, not its root.
     char folder[MAX_PATH + 1];
     CopyText(folder, MAX_PATH, target->folder);
@@ -505,14 +514,15 @@ void ReportAccess(const Target *target)
         folder[length + 1] = '\0';
     }
     // Without permissions, a line on each would only give impossible advice.
-    if (KeepsPermissions(folder)) {
-        ReportObject("access.folder", folder);
-        ReportParent(folder);
+    if (KeepsPermissions(&scope, folder)) {
+        ReportObject(&scope, "access.folder", folder);
+        ReportParent(&scope, folder);
     }
-    if (KeepsPermissions(target->path)) {
-        ReportObject("access.file", target->path);
+    if (KeepsPermissions(&scope, target->path)) {
+        ReportObject(&scope, "access.file", target->path);
     }
-    if (target->profileExists && KeepsPermissions(target->profile)) {
-        ReportObject("access.profile", target->profile);
+    if (target->profileExists && KeepsPermissions(&scope, target->profile)) {
+        ReportObject(&scope, "access.profile", target->profile);
     }
+    return TRUE;
 }

@@ -22,14 +22,44 @@ struct Target {
     int limit;
 };
 
-// What ReportSystem found, for the findings after it.
 struct SystemFacts {
     DWORD major; // Windows' version, 0 when unknown
     DWORD minor;
     BOOL is64; // 64-bit Windows
     WORD own;  // this check's own PE machine
 };
-extern SystemFacts TheSystem;
+
+// A listed volume with a letter, as the write filter described it.
+struct VolumeFacts {
+    char letter;
+    BOOL read;    // its record was had; nothing below is known otherwise
+    BOOL enabled; // its overlay is on now
+    BOOL commit;  // the pending boot command is commit
+};
+
+// Where a start found is kept: a file, or a registry key whose hive lives on
+// the system volume.
+#define MAX_STARTS 16
+struct StartPlace {
+    char where[MAX_PATH];
+    char drive;        // the volume it lives on, 0 when unknown
+    ULONGLONG written; // the later of its creation and last write, FILETIME
+};
+
+// What the check has learnt, each part filled by one finding and read by
+// those the runner lists after it.
+struct Facts {
+    Target target;
+    SystemFacts system;
+    // FALSE when the write filter could not be asked; the list then is empty.
+    BOOL volumesRead;
+    VolumeFacts volumes[26];
+    DWORD volumeCount;
+    BOOL written;        // a protected volume is off until the next boot, as a write-back leaves it
+    DWORD runningCopies; // processes with the watchdog's file name
+    StartPlace starts[MAX_STARTS];
+    DWORD startCount;
+};
 
 BOOL IsFile(const char *path);
 // A REG_DWORD of the key, or `otherwise` when it is missing or of another type.
@@ -53,11 +83,21 @@ BOOL ResolveTarget(const char *given, Target *target);
 // The watchdog beside the check, under its shipped name.
 BOOL DefaultTargetPath(char *path);
 
-void ReportSystem();
-// After ReportSystem. FALSE when there is no executable to check at the path; the report then
-// ends, since nothing after it would be about a watchdog.
-BOOL ReportWatchdogFile(Target *target);
-void ReportProfile(Target *target);
+// The findings, in the order the runner calls them. FALSE ends the report:
+// nothing after it would be about a watchdog.
+BOOL ReportSystem(Facts *facts);
+BOOL ReportWatchdogFile(Facts *facts);
+BOOL ReportProfile(Facts *facts);
+// The library, then the volumes read through it.
+BOOL ReportWriteFilter(Facts *facts);
+BOOL ReportAccess(Facts *facts);
+BOOL ReportWarningVisibility(Facts *facts);
+BOOL ReportRunning(Facts *facts);
+// How the watchdog will start at the next log-on, then what the next restart
+// keeps of it.
+BOOL ReportStart(Facts *facts);
+BOOL ReportPersist(Facts *facts);
+
 // The profile path, whether a file is there, and the limit, as the watchdog
 // forms and reads them; `raw` (MAX_PATH) gets the value as the platform
 // returns it, the default included.
@@ -65,16 +105,12 @@ void ReadTargetLimit(Target *target, char *raw);
 
 // Loads the library the watchdog would load and binds the write filter calls
 // to it. FALSE, with problems reported, when there is none to read from.
-BOOL ReportLibrary(const Target *target, BOOL quiet);
+BOOL ReportLibrary(const Facts *facts, BOOL quiet);
 void UnloadLibrary();
 // The system folder a program of `machine` sees, by its name (`named`) and by
 // a path this check reads it through (`readable`: Sysnative for the 64-bit
 // one from a 32-bit check).
-void SystemFolder(WORD machine, char *named, char *readable);
-
-// TRUE when a protected volume is off with protection set to return at the
-// next boot, as the watchdog's write-back leaves it.
-BOOL ReportVolumes(const Target *target);
+void SystemFolder(const SystemFacts *system, WORD machine, char *named, char *readable);
 
 // The room a RAM overlay has now: available physical memory and, on 32-bit
 // XP-era Windows, what the free system PTEs can still map (4 KiB each).
@@ -86,18 +122,14 @@ struct Room {
     LONGLONG bytes; // the smaller of what is known
 };
 // FALSE, with `error` set, when memory cannot be read.
-BOOL ReadRoom(Room *room);
+BOOL ReadRoom(const SystemFacts *system, Room *room);
 // Right after the total: whether the machine has room for what the limit
 // lets the overlays grow by. `total` is the measured total.
-void ReportRoom(const Target *target, LONGLONG total);
+void ReportRoom(const Facts *facts, LONGLONG total);
 
-void ReportAccess(const Target *target);
-void ReportWarningVisibility(const Target *target);
 // Whether this check runs in the session at the console; `console` gets that
 // session (0xFFFFFFFF for none), `own` the check's.
 BOOL AtConsole(DWORD *console, DWORD *own);
-// `written`: what ReportVolumes returned.
-void ReportRunning(const Target *target, BOOL written);
 
 // Whether `account` ("DOMAIN\name", or a name of this computer) is in
 // Administrators, directly or through a group: 0 when it is, NOT_A_MEMBER
@@ -113,37 +145,5 @@ BOOL AppendAccount(Text *text, const void *sid, SID_NAME_USE *use, WCHAR *accoun
 extern const BYTE SidAdministrators[16];
 // Whether a SID is the one given in binary form.
 BOOL SidIs(const void *sid, const void *known);
-// How many processes ReportRunning found with the watchdog's file name.
-extern DWORD RunningCopies;
-
-// Each listed volume with a letter as ReportVolumes read it, for what
-// survives the next restart; `VolumesRead` FALSE when the write filter could
-// not be asked.
-struct VolumeFacts {
-    char letter;
-    BOOL read;    // its record was had; nothing below is known otherwise
-    BOOL enabled; // its overlay is on now
-    BOOL commit;  // the pending boot command is commit
-};
-extern VolumeFacts Volumes[26];
-extern DWORD VolumeCount;
-extern BOOL VolumesRead;
-
-// Where each start found is kept, for what survives the next restart: a
-// file, or a registry key whose hive lives on the system volume.
-#define MAX_STARTS 16
-struct StartPlace {
-    char where[MAX_PATH];
-    char drive;        // the volume it lives on, 0 when unknown
-    ULONGLONG written; // the later of its creation and last write, FILETIME
-};
-extern StartPlace Starts[MAX_STARTS];
-extern DWORD StartCount;
-
-// How the watchdog will start at the next log-on, then what the next restart
-// keeps of it.
-void ReportStart(const Target *target);
-void ReportPersist(const Target *target);
-
 // The live view of the overlays; the exit code.
-int Watch(Target *target);
+int Watch(Facts *facts);

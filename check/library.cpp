@@ -24,7 +24,7 @@ static const char LibraryName[] = "EWFAPI.dll";
 
 // Whether the watchdog can start with the library at `path` (`shown` in the
 // report), and whether any call it imports would load another library.
-static void ReportCalls(const char *path, const char *shown, BOOL quiet)
+static void ReportCalls(const SystemFacts *system, const char *path, const char *shown, BOOL quiet)
 {
     DWORD size = 0;
     DWORD error = 0;
@@ -51,7 +51,7 @@ static void ReportCalls(const char *path, const char *shown, BOOL quiet)
             // say 5.1 and have no such documented path.
             Say(LevelProblem, "library.calls",
                 "%s is missing: Windows will refuse to start the watchdog%s", WatchdogEwfCalls[i],
-                TheSystem.major == 5 && TheSystem.minor == 1
+                system->major == 5 && system->minor == 1
                     ? " (XP Embedded: SP2 and Feature Pack 2007; WEPOS, POSReady 2009: a newer "
                       "write filter from the image's maker)"
                     : "");
@@ -79,14 +79,14 @@ static void ReportCalls(const char *path, const char *shown, BOOL quiet)
 // program would see (`named`) and by a path this check reads it through
 // (`readable`): a 32-bit process on 64-bit Windows is shown SysWOW64 under
 // the name system32, and reaches the real one only as Sysnative.
-void SystemFolder(WORD machine, char *named, char *readable)
+void SystemFolder(const SystemFacts *system, WORD machine, char *named, char *readable)
 {
     UINT length = GetSystemDirectoryA(named, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
         CopyText(named, MAX_PATH, "the system folder");
     }
     CopyText(readable, MAX_PATH, named);
-    if (!TheSystem.is64) {
+    if (!system->is64) {
         return;
     }
     if (machine == MACHINE_X86) {
@@ -95,7 +95,7 @@ void SystemFolder(WORD machine, char *named, char *readable)
         if (length > 0 && length < MAX_PATH) {
             CopyText(readable, MAX_PATH, named);
         }
-    } else if (TheSystem.own == MACHINE_X86) {
+    } else if (system->own == MACHINE_X86) {
         DWORD name = Length(readable);
         while (name > 0 && readable[name - 1] != '\\') {
             --name;
@@ -129,14 +129,15 @@ static void ReportNoLibrary(const char *folder)
         LibraryName, folder);
 }
 
-BOOL ReportLibrary(const Target *target, BOOL quiet)
+BOOL ReportLibrary(const Facts *facts, BOOL quiet)
 {
+    const Target *target = &facts->target;
     char named[MAX_PATH];
     char readable[MAX_PATH];
     char beside[MAX_PATH];
     char system[MAX_PATH];
     char systemRead[MAX_PATH];
-    SystemFolder(target->machine, named, readable);
+    SystemFolder(&facts->system, target->machine, named, readable);
     BOOL hasBeside = JoinPath(beside, target->folder, LibraryName) && IsFile(beside);
     BOOL hasSystem = JoinPath(system, named, LibraryName) &&
                      JoinPath(systemRead, readable, LibraryName) && IsFile(systemRead);
@@ -145,12 +146,12 @@ BOOL ReportLibrary(const Target *target, BOOL quiet)
         // Whoever could put it there runs code with the watchdog's rights.
         Say(LevelProblem, "library",
             "%s: a copy beside the watchdog, loaded instead of the system's; delete it", beside);
-        ReportCalls(beside, beside, quiet);
+        ReportCalls(&facts->system, beside, beside, quiet);
     } else if (hasSystem) {
         if (!quiet) {
             Say(LevelOk, "library", "%s", system);
         }
-        ReportCalls(systemRead, system, quiet);
+        ReportCalls(&facts->system, systemRead, system, quiet);
     } else {
         ReportNoLibrary(named);
         return FALSE;
@@ -161,7 +162,7 @@ BOOL ReportLibrary(const Target *target, BOOL quiet)
     // own dependencies searched beside it rather than beside the check.
     char own[MAX_PATH];
     char ownLibrary[MAX_PATH];
-    SystemFolder(TheSystem.own, named, own);
+    SystemFolder(&facts->system, facts->system.own, named, own);
     if (!JoinPath(ownLibrary, own, LibraryName)) {
         return FALSE;
     }

@@ -87,7 +87,7 @@ static void ReportDialogFilter(const Target *target)
     }
 }
 
-void ReportWarningVisibility(const Target *target)
+BOOL ReportWarningVisibility(Facts *facts)
 {
     HKEY key = nullptr;
     DWORD reply = 0;
@@ -105,12 +105,11 @@ void ReportWarningVisibility(const Target *target)
             "warning; %s",
             logging == 1 ? "its text goes to the event log" : "nor is its text logged");
     }
-    if (TheSystem.major >= 6) {
-        ReportDialogFilter(target);
+    if (facts->system.major >= 6) {
+        ReportDialogFilter(&facts->target);
     }
+    return TRUE;
 }
-
-DWORD RunningCopies = 0;
 
 // The watchdogs looked at one by one; more are only counted.
 #define PROCESSES_SEEN 16
@@ -119,23 +118,24 @@ DWORD RunningCopies = 0;
 // The file a process was started from. XP has no call for it: there the
 // first module of a module snapshot is the executable, which a process of
 // one bitness cannot take of a process of the other.
-static void ReportProcessPath(const Target *target, DWORD id, HANDLE process, DWORD openError)
+static void ReportProcessPath(const Facts *facts, DWORD id, HANDLE process, DWORD openError)
 {
-    static char Path[MAX_PATH];
+    const SystemFacts *system = &facts->system;
+    char path[MAX_PATH];
     DWORD error = openError;
     BOOL read = FALSE;
-    if (TheSystem.major >= 6) {
+    if (system->major >= 6) {
         auto query = LOOKED_UP(QueryFullProcessImageNameA);
         DWORD size = MAX_PATH;
-        read = process != nullptr && query != nullptr && query(process, 0, Path, &size);
+        read = process != nullptr && query != nullptr && query(process, 0, path, &size);
         if (process != nullptr) {
             error = query == nullptr ? ERROR_PROC_NOT_FOUND : GetLastError();
         }
     } else {
         auto isWow64 = LOOKED_UP(IsWow64Process);
         BOOL wow64 = FALSE;
-        if (TheSystem.is64 && process != nullptr && isWow64 != nullptr &&
-            isWow64(process, &wow64) && wow64 != (TheSystem.own == MACHINE_X86)) {
+        if (system->is64 && process != nullptr && isWow64 != nullptr && isWow64(process, &wow64) &&
+            wow64 != (system->own == MACHINE_X86)) {
             Say(LevelNote, "running.path",
                 "%u: its path cannot be read here: a %s process, and this check is %s; the %s "
                 "check can read it",
@@ -144,32 +144,33 @@ static void ReportProcessPath(const Target *target, DWORD id, HANDLE process, DW
             return;
         }
         HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, id);
-        static MODULEENTRY32 Module;
-        Module.dwSize = sizeof Module;
-        read = snapshot != INVALID_HANDLE_VALUE && Module32First(snapshot, &Module);
+        MODULEENTRY32 module;
+        module.dwSize = sizeof module;
+        read = snapshot != INVALID_HANDLE_VALUE && Module32First(snapshot, &module);
         error = GetLastError();
         if (snapshot != INVALID_HANDLE_VALUE) {
             CloseHandle(snapshot);
         }
-        Module.szExePath[MAX_PATH - 1] = '\0';
-        read = read && CopyText(Path, MAX_PATH, Module.szExePath);
+        module.szExePath[MAX_PATH - 1] = '\0';
+        read = read && CopyText(path, MAX_PATH, module.szExePath);
     }
     if (!read) {
         Say(LevelNote, "running.path", "%u: its path cannot be read (error %u)", id, error);
-    } else if (!SameName(Path, target->path)) {
+    } else if (!SameName(path, facts->target.path)) {
         // Another copy reads another profile, and may be another version.
         Say(LevelWarning, "running.path",
             "%u: %s, another file than the one checked (%s): end it and start the one checked, "
             "or check that one",
-            id, Path, target->path);
+            id, path, facts->target.path);
     } else {
-        Say(LevelOk, "running.path", "%u: %s", id, Path);
+        Say(LevelOk, "running.path", "%u: %s", id, path);
     }
 }
 
 // Whether the token holds Administrators enabled: without it the write
 // filter refuses the watchdog every volume, and it measures 0 for ever.
-static void ReportProcessRights(DWORD id, HANDLE process, DWORD openError)
+static void ReportProcessRights(const SystemFacts *system, DWORD id, HANDLE process,
+                                DWORD openError)
 {
     const char *refusing = "OpenProcess";
     DWORD error = openError;
@@ -221,7 +222,7 @@ static void ReportProcessRights(DWORD id, HANDLE process, DWORD openError)
         // XP-era systems have no elevation: only the account decides.
         Say(LevelProblem, "running.rights",
             "%u: runs without administrative rights (%s): measures 0; start it %s", id, without,
-            TheSystem.major >= 6 ? "elevated" : "from an administrator account");
+            system->major >= 6 ? "elevated" : "from an administrator account");
     }
 }
 
@@ -259,37 +260,37 @@ static void ReportProcessSession(DWORD id, DWORD console)
     }
 }
 
-void ReportRunning(const Target *target, BOOL written)
+BOOL ReportRunning(Facts *facts)
 {
-    RunningCopies = 0;
+    const Target *target = &facts->target;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) {
         Say(LevelWarning, "running", "the process list cannot be read (error %u)", GetLastError());
-        return;
+        return TRUE;
     }
-    static PROCESSENTRY32 Process;
-    static DWORD Seen[PROCESSES_SEEN];
-    Process.dwSize = sizeof Process;
+    PROCESSENTRY32 process;
+    DWORD seen[PROCESSES_SEEN];
+    process.dwSize = sizeof process;
     DWORD found = 0;
     Text ids;
     Clear(&ids);
-    for (BOOL more = Process32First(snapshot, &Process); more;
-         more = Process32Next(snapshot, &Process)) {
-        Process.szExeFile[MAX_PATH - 1] = '\0';
-        if (SameName(Process.szExeFile, target->name)) {
-            Format(&ids, found == 0 ? "%u" : ", %u", Process.th32ProcessID);
+    for (BOOL more = Process32First(snapshot, &process); more;
+         more = Process32Next(snapshot, &process)) {
+        process.szExeFile[MAX_PATH - 1] = '\0';
+        if (SameName(process.szExeFile, target->name)) {
+            Format(&ids, found == 0 ? "%u" : ", %u", process.th32ProcessID);
             if (found < PROCESSES_SEEN) {
-                Seen[found] = Process.th32ProcessID;
+                seen[found] = process.th32ProcessID;
             }
             ++found;
         }
     }
     CloseHandle(snapshot);
-    RunningCopies = found;
+    facts->runningCopies = found;
     if (found == 0) {
         Say(LevelWarning, "running",
             "%s is not running: log on again, or start it as it starts at log-on", target->name);
-        return;
+        return TRUE;
     }
     if (found == 1) {
         Say(LevelOk, "running", "%s is running, process id %s", target->name, ids.chars);
@@ -300,7 +301,7 @@ void ReportRunning(const Target *target, BOOL written)
             "own pass; keep one start and end the others",
             target->name, found, ids.chars);
     }
-    if (written) {
+    if (facts->written) {
         Say(LevelNote, "running.acted",
             "a protected volume is off until the next boot: the watchdog has written back and "
             "waits only for OK on its warning; press OK, then restart");
@@ -313,15 +314,16 @@ void ReportRunning(const Target *target, BOOL written)
     }
     for (DWORD i = 0; i < found && i < PROCESSES_SEEN; ++i) {
         // XP-era systems lack the limited right; it is enough from 6.0 on.
-        HANDLE process = OpenProcess(TheSystem.major >= 6 ? PROCESS_QUERY_LIMITED_INFORMATION
-                                                          : PROCESS_QUERY_INFORMATION,
-                                     FALSE, Seen[i]);
-        DWORD openError = process == nullptr ? GetLastError() : 0;
-        ReportProcessPath(target, Seen[i], process, openError);
-        ReportProcessRights(Seen[i], process, openError);
-        ReportProcessSession(Seen[i], console);
-        if (process != nullptr) {
-            CloseHandle(process);
+        HANDLE opened = OpenProcess(facts->system.major >= 6 ? PROCESS_QUERY_LIMITED_INFORMATION
+                                                             : PROCESS_QUERY_INFORMATION,
+                                    FALSE, seen[i]);
+        DWORD openError = opened == nullptr ? GetLastError() : 0;
+        ReportProcessPath(facts, seen[i], opened, openError);
+        ReportProcessRights(&facts->system, seen[i], opened, openError);
+        ReportProcessSession(seen[i], console);
+        if (opened != nullptr) {
+            CloseHandle(opened);
         }
     }
+    return TRUE;
 }

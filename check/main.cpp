@@ -10,51 +10,61 @@ static BOOL IsOption(const char *argument)
     return argument[0] == '/' || argument[0] == '-';
 }
 
-static int Report(Target *target)
+// Each reads what the ones above it learnt.
+static BOOL (*const Findings[])(Facts *) = {
+    ReportSystem,            // learns the system
+    ReportWatchdogFile,      // learns the watchdog's architecture
+    ReportProfile,           // learns the profile and the limit
+    ReportWriteFilter,       // learns the volumes, and whether one was written back
+    ReportAccess,            //
+    ReportWarningVisibility, //
+    ReportRunning,           // reads the write-back; learns the running copies
+    ReportStart,             // reads the running copies; learns where the starts are kept
+    ReportPersist,           // reads the volumes and the starts
+};
+
+// What the check learns, too large for a frame of its own.
+static Facts TheFacts;
+
+static int Report(Facts *facts)
 {
-    ReportSystem();
-    VolumesRead = FALSE;
-    if (!ReportWatchdogFile(target)) {
-        return Verdict();
+    for (BOOL (*finding)(Facts *) : Findings) {
+        if (!finding(facts)) {
+            break;
+        }
     }
-    ReportProfile(target);
-    BOOL written = FALSE;
-    if (ReportLibrary(target, FALSE)) {
-        written = ReportVolumes(target);
-        UnloadLibrary();
-    }
-    ReportAccess(target);
-    ReportWarningVisibility(target);
-    ReportRunning(target, written);
-    ReportStart(target);
-    ReportPersist(target);
     return Verdict();
 }
 
 static int Check(const char *commandLine)
 {
     // The name, /watch and a path at most.
-    static char Arguments[3][MAX_PATH + 2];
+    char arguments[3][MAX_PATH + 2];
     DWORD overlong = 0;
-    DWORD count = SplitCommandLine(commandLine, Arguments, 3, &overlong);
-    BOOL watch = count >= 2 && SameName(Arguments[1], "/watch");
+    DWORD count = SplitCommandLine(commandLine, arguments, 3, &overlong);
+    BOOL watch = count >= 2 && SameName(arguments[1], "/watch");
     DWORD first = watch ? 2 : 1;
 
     // One optional path after the optional /watch; no other option.
-    if (count > first + 1 || (count == first + 1 && IsOption(Arguments[first]))) {
+    if (count > first + 1 || (count == first + 1 && IsOption(arguments[first]))) {
         PrintErrorLine(Usage);
         return EXIT_USAGE;
     }
 
     StartReport();
-    Target target;
+    // Nothing learnt yet, also where one process checks more than once.
+    Facts *facts = &TheFacts;
+    for (DWORD i = 0; i < sizeof TheFacts; ++i) {
+        // cppcheck-suppress useStandardLibrary ; no C runtime, so no memset
+        ((BYTE *)facts)[i] = 0;
+    }
     // Without a path, the watchdog beside the check, in the path's place.
     if (overlong != 0) {
         // Cut by the splitter: longer than any path Windows allows.
         Say(LevelProblem, "watchdog", TOO_LONG);
-    } else if ((count > first || DefaultTargetPath(Arguments[first])) &&
-               ResolveTarget(Arguments[first], &target)) {
-        return watch ? Watch(&target) : Report(&target);
+    } else if ((count > first || DefaultTargetPath(arguments[first])) &&
+               ResolveTarget(arguments[first], &facts->target)) {
+        return watch ? Watch(facts) : Report(facts);
     }
     return watch ? EXIT_NOT_READY : Verdict();
 }

@@ -9,9 +9,6 @@
 #include "watchdog/config.h"
 
 LONGLONG TotalRamDataSize = 0;
-VolumeFacts Volumes[26];
-DWORD VolumeCount = 0;
-BOOL VolumesRead = FALSE;
 
 static const char *TypeName(EWF_TYPE type)
 {
@@ -41,7 +38,7 @@ struct Tally {
 
 // One volume's line, walked as the watchdog walks: a volume the library
 // cannot name is still read, one it cannot open or read is skipped.
-static void ReportVolume(LPCWSTR name, Tally *tally)
+static void ReportVolume(Facts *facts, LPCWSTR name, Tally *tally)
 {
     char key[] = "volume.?";
     WCHAR letter = EwfMgrGetDriveLetterFromVolumeName(name);
@@ -63,8 +60,8 @@ static void ReportVolume(LPCWSTR name, Tally *tally)
             EwfMgrClose(volume);
         }
         ++tally->unread;
-        if (named && VolumeCount < 26) {
-            Volumes[VolumeCount++] = {key[7], FALSE, FALSE, FALSE};
+        if (named && facts->volumeCount < 26) {
+            facts->volumes[facts->volumeCount++] = {key[7], FALSE, FALSE, FALSE};
         }
         // The library's list may hold volumes the filter does not protect;
         // nothing read tells one from a protected volume the library fails on.
@@ -79,8 +76,9 @@ static void ReportVolume(LPCWSTR name, Tally *tally)
     EWF_CMD command = config->BootCommand.Command;
     LONGLONG data = config->RamOverlay.RamDataSize;
     LocalFree(config);
-    if (named && VolumeCount < 26) {
-        Volumes[VolumeCount++] = {key[7], TRUE, state == EWF_ENABLED, command == EWF_COMMIT};
+    if (named && facts->volumeCount < 26) {
+        facts->volumes[facts->volumeCount++] = {key[7], TRUE, state == EWF_ENABLED,
+                                                command == EWF_COMMIT};
     }
     // Only TRUE tells: a library without the query, or one that fails it,
     // says FALSE, and nothing is known then.
@@ -148,16 +146,17 @@ static void ReportTotal(const Target *target, DWORD unread)
     Finding(reached ? LevelWarning : LevelOk, "total", &value);
 }
 
-BOOL ReportVolumes(const Target *target)
+// Whether a protected volume is off with protection set to return at the
+// next boot, as the watchdog's write-back leaves it.
+static BOOL ReportVolumes(Facts *facts)
 {
-    VolumeCount = 0;
     PEWF_VOLUME_NAME_ENTRY list = EwfMgrGetProtectedVolumeList();
     if (list == nullptr) {
         DWORD error = GetLastError();
         if (error == ERROR_ACCESS_DENIED) {
             // XP-era systems have no elevation: the account decides.
             Say(LevelProblem, "volumes",
-                TheSystem.major >= 6
+                facts->system.major >= 6
                     ? "access denied: run the check elevated; the watchdog must be started "
                       "elevated too, or it measures 0"
                     : "access denied: run the check from an administrator account; the watchdog "
@@ -182,13 +181,13 @@ BOOL ReportVolumes(const Target *target)
     }
     Tally tally = {0, 0, 0, 0};
     while (!EwfMgrVolumeNameListIsEmpty(list)) {
-        ReportVolume(list->Name, &tally);
+        ReportVolume(facts, list->Name, &tally);
         EwfMgrVolumeNameEntryPop(&list);
     }
     if (list != nullptr) {
         EwfMgrVolumeNameListDelete(list);
     }
-    VolumesRead = TRUE;
+    facts->volumesRead = TRUE;
 
     if (tally.enabledRam > 0 && tally.enabledRamEmpty == tally.enabledRam) {
         Say(LevelNote, "volumes.zero",
@@ -196,8 +195,17 @@ BOOL ReportVolumes(const Target *target)
             "KB823025 they always read 0: write to a protected volume and check again");
     }
     if (count > 0) {
-        ReportTotal(target, tally.unread);
-        ReportRoom(target, TotalRamDataSize);
+        ReportTotal(&facts->target, tally.unread);
+        ReportRoom(facts, TotalRamDataSize);
     }
     return tally.offUntilBoot > 0;
+}
+
+BOOL ReportWriteFilter(Facts *facts)
+{
+    if (ReportLibrary(facts, FALSE)) {
+        facts->written = ReportVolumes(facts);
+        UnloadLibrary();
+    }
+    return TRUE;
 }

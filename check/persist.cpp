@@ -34,18 +34,19 @@ static BOOL BootTime(ULONGLONG *boot, DWORD *error)
     return TRUE;
 }
 
-static const VolumeFacts *VolumeOf(char drive)
+static const VolumeFacts *VolumeOf(const Facts *facts, char drive)
 {
     drive = drive >= 'a' && drive <= 'z' ? (char)(drive - 32) : drive;
-    for (DWORD i = 0; i < VolumeCount; ++i) {
-        if (Volumes[i].letter == drive) {
-            return &Volumes[i];
+    for (DWORD i = 0; i < facts->volumeCount; ++i) {
+        if (facts->volumes[i].letter == drive) {
+            return &facts->volumes[i];
         }
     }
     return nullptr;
 }
 
 struct Weighing {
+    const Facts *facts;
     ULONGLONG boot;
     DWORD told; // lost, or not known
     DWORD kept; // a bit a volume, by its index: written since boot and committed
@@ -54,7 +55,7 @@ struct Weighing {
 // One file, folder or key, written at `written` (0: read its times here).
 static void Weigh(Weighing *tally, const char *where, char drive, ULONGLONG written)
 {
-    const VolumeFacts *volume = VolumeOf(drive);
+    const VolumeFacts *volume = VolumeOf(tally->facts, drive);
     if (volume != nullptr && !volume->read) {
         ++tally->told;
         Say(LevelNote, "persist",
@@ -84,7 +85,7 @@ static void Weigh(Weighing *tally, const char *where, char drive, ULONGLONG writ
         return;
     }
     if (volume->commit) {
-        tally->kept |= 1u << (volume - Volumes);
+        tally->kept |= 1u << (volume - tally->facts->volumes);
         return;
     }
     ++tally->told;
@@ -94,38 +95,42 @@ static void Weigh(Weighing *tally, const char *where, char drive, ULONGLONG writ
         where, volume->letter, volume->letter);
 }
 
-void ReportPersist(const Target *target)
+BOOL ReportPersist(Facts *facts)
 {
+    const Target *target = &facts->target;
     static const char Unknown[] = "%s, so what the next restart keeps is not known";
-    if (!VolumesRead) {
+    if (!facts->volumesRead) {
         Say(LevelNote, "persist", Unknown, "the write filter's volumes were not read");
-        return;
+        return TRUE;
     }
     Weighing tally;
+    tally.facts = facts;
     tally.told = tally.kept = 0;
     DWORD error = 0;
     if (!BootTime(&tally.boot, &error)) {
         Say(LevelNote, "persist", "the time of the last boot cannot be read (error %u)", error);
-        return;
+        return TRUE;
     }
     Weigh(&tally, target->folder, target->folder[0], 0);
     Weigh(&tally, target->path, target->path[0], 0);
     if (target->profileExists) {
         Weigh(&tally, target->profile, target->profile[0], 0);
     }
-    for (DWORD i = 0; i < StartCount; ++i) {
-        Weigh(&tally, Starts[i].where, Starts[i].drive, Starts[i].written);
+    for (DWORD i = 0; i < facts->startCount; ++i) {
+        const StartPlace *start = &facts->starts[i];
+        Weigh(&tally, start->where, start->drive, start->written);
     }
-    for (DWORD i = 0; i < VolumeCount; ++i) {
+    for (DWORD i = 0; i < facts->volumeCount; ++i) {
         if ((tally.kept >> i & 1) != 0) {
             Say(LevelNote, "persist",
                 "%c: the pending boot command is commit: the changes are kept at the next "
                 "restart",
-                Volumes[i].letter);
+                facts->volumes[i].letter);
         }
     }
     if (tally.told == 0 && tally.kept == 0) {
         Say(LevelOk, "persist",
             "nothing of the installation or its start lives only in an overlay");
     }
+    return TRUE;
 }

@@ -16,21 +16,21 @@ static DWORD FreeSystemPtes()
     if (query == nullptr) {
         return 0;
     }
-    static union {
+    union {
         SYSTEM_PERFORMANCE_START start;
         BYTE bytes[SYSTEM_PERFORMANCE_INFORMATION_SIZE];
-    } Record;
+    } record;
     ULONG returned = 0;
-    LONG status = query(SYSTEM_PERFORMANCE_INFORMATION_CLASS, &Record,
+    LONG status = query(SYSTEM_PERFORMANCE_INFORMATION_CLASS, &record,
                         SYSTEM_PERFORMANCE_INFORMATION_SIZE, &returned);
     // Only what the call says it wrote.
     if (status < 0 || returned < offsetof(SYSTEM_PERFORMANCE_START, FreeSystemPtes) + 4) {
         return 0;
     }
-    return Record.start.FreeSystemPtes;
+    return record.start.FreeSystemPtes;
 }
 
-BOOL ReadRoom(Room *room)
+BOOL ReadRoom(const SystemFacts *system, Room *room)
 {
     MEMORYSTATUSEX memory;
     memory.dwLength = sizeof memory;
@@ -45,7 +45,7 @@ BOOL ReadRoom(Room *room)
     // 64-bit Windows has system PTEs to spare for any overlay memory can hold;
     // the 32-bit 6.x kernel hands its address space to system PTEs as they
     // are needed, so only the XP era's count, fixed at boot, is a ceiling.
-    room->ptes = TheSystem.is64 || TheSystem.major >= 6 ? 0 : FreeSystemPtes();
+    room->ptes = system->is64 || system->major >= 6 ? 0 : FreeSystemPtes();
     // Available memory is part of physical memory: a figure above it is
     // wrong, and the room is never more than all of that memory.
     ULONGLONG bytes = room->available < room->total ? room->available : room->total;
@@ -56,10 +56,11 @@ BOOL ReadRoom(Room *room)
     return TRUE;
 }
 
-void ReportRoom(const Target *target, LONGLONG total)
+void ReportRoom(const Facts *facts, LONGLONG total)
 {
+    const Target *target = &facts->target;
     Room room;
-    if (!ReadRoom(&room)) {
+    if (!ReadRoom(&facts->system, &room)) {
         Say(LevelNote, "room",
             "available memory cannot be read (GlobalMemoryStatusEx error %u): the overlay's room "
             "is not known",
@@ -81,9 +82,9 @@ void ReportRoom(const Target *target, LONGLONG total)
                                          "so at most all of it; "
                                        : "of %m; ",
            (LONGLONG)room.total);
-    if (TheSystem.is64) {
+    if (facts->system.is64) {
         Append(&value, "system PTEs are no bound on 64-bit Windows");
-    } else if (TheSystem.major >= 6) {
+    } else if (facts->system.major >= 6) {
         Append(&value, "the kernel address space left for system PTEs is not read");
     } else if (room.ptes == 0) {
         Append(&value, "free system PTEs unknown");

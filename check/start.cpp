@@ -7,14 +7,22 @@
 #include "check/startfiles.h"
 #include "platform/advapi32.h"
 
-StartPlace Starts[MAX_STARTS];
-DWORD StartCount = 0;
-
 static const char Recreate[] = "recreate it: schtasks /Create /TN Tovrin /XML tovrin-task.xml /F";
 
-// What every start shares: the machine's shell, whether User Account Control
-// filters what Explorer starts, and the starts counted so far.
-static struct {
+#define MAX_FOLDERS 128
+
+struct StartLine {
+    Text head;
+    Text clauses;
+    Level level;
+};
+
+// What the look for starts carries from place to place. Far larger than a
+// frame may be without a stack probe, so it is allocated once.
+struct Walk {
+    Facts *facts;
+    // What every start shares: the machine's shell, whether User Account
+    // Control filters what Explorer starts, and the starts counted so far.
     char shell[MAX_PATH];
     BOOL filtered;
     char systemDrive;
@@ -26,67 +34,76 @@ static struct {
     // could hold a start was not read.
     Text account;
     BOOL unread;
-} Scene;
-
-struct StartLine {
-    Text head;
-    Text clauses;
-    Level level;
+    // One start's line at a time, and where the start is.
+    StartLine line;
+    Text where;
+    // The last key OpenUnder named, "HKLM\..." or "HKU\SID\...", and why it
+    // did not open.
+    Text keyPath;
+    LONG openError;
+    // The file being read, or the registry value, and the file as text.
+    BYTE bytes[TASK_FILE_MAX + 1];
+    char text[TASK_FILE_MAX + 1];
+    // The folders still to walk.
+    char folders[MAX_FOLDERS][MAX_PATH];
+    BYTE depths[MAX_FOLDERS];
+    WIN32_FIND_DATAA found;
+    TaskFacts task;
+    JobFacts job;
 };
-// One start's line at a time; kept off the stack, which has no probe for
-// frames past a page here.
-static StartLine Line;
-static Text Where;
-// The file being read, or the registry value.
-static BYTE FileBytes[TASK_FILE_MAX + 1];
 
-static void Clause(Level level, const char *pattern, ...)
+static void Clause(Walk *walk, Level level, const char *pattern, ...)
 {
-    Append(&Line.clauses, Line.clauses.length > 0 ? "; " : ": ");
+    StartLine *line = &walk->line;
+    Append(&line->clauses, line->clauses.length > 0 ? "; " : ": ");
     va_list arguments;
     va_start(arguments, pattern);
-    FormatList(&Line.clauses, pattern, arguments);
+    FormatList(&line->clauses, pattern, arguments);
     va_end(arguments);
-    Line.level = level > Line.level ? level : Line.level;
+    line->level = level > line->level ? level : line->level;
 }
 
 // A start's line begins with where it is and what it starts; `kept` (a file,
 // or a registry key on the system volume) is remembered for ReportPersist.
-static void BeginStart(const Target *target, const char *where, const char *program,
-                       const char *kept, ULONGLONG written)
+static void BeginStart(Walk *walk, const char *where, const char *program, const char *kept,
+                       ULONGLONG written)
 {
-    Clear(&Line.head);
-    Clear(&Line.clauses);
-    Line.level = LevelOk;
-    Format(&Line.head, "%s: %s", where, program);
+    const Target *target = &walk->facts->target;
+    Clear(&walk->line.head);
+    Clear(&walk->line.clauses);
+    walk->line.level = LevelOk;
+    Format(&walk->line.head, "%s: %s", where, program);
     if (!SameName(program, target->path)) {
-        Clause(LevelWarning, "another file than %s: point it at the checked one", target->path);
+        Clause(walk, LevelWarning, "another file than %s: point it at the checked one",
+               target->path);
     }
-    if (StartCount < MAX_STARTS) {
-        StartPlace *place = &Starts[StartCount++];
+    Facts *facts = walk->facts;
+    if (facts->startCount < MAX_STARTS) {
+        StartPlace *place = &facts->starts[facts->startCount++];
         CopyText(place->where, MAX_PATH, kept);
-        place->drive = kept[1] == ':' ? kept[0] : Scene.systemDrive;
+        place->drive = kept[1] == ':' ? kept[0] : walk->systemDrive;
         place->written = written;
     }
 }
 
-static void EndStart(BOOL counts, const char *good)
+static void EndStart(Walk *walk, BOOL counts, const char *good)
 {
-    Scene.counted += counts;
-    Append(&Line.head, Line.clauses.length > 0 ? Line.clauses.chars : good);
-    Finding(Line.level, "start", &Line.head);
+    walk->counted += counts;
+    StartLine *line = &walk->line;
+    Append(&line->head, line->clauses.length > 0 ? line->clauses.chars : good);
+    Finding(line->level, "start", &line->head);
 }
 
-static BOOL IsWatchdog(const Target *target, const char *program)
+static BOOL IsWatchdog(const Walk *walk, const char *program)
 {
-    return SameName(FileNameOf(program), target->name);
+    return SameName(FileNameOf(program), walk->facts->target.name);
 }
 
 // A place that could hold a start and was not read, from a prompt that is
 // not elevated as a rule: nothing found cannot then mean nothing there.
-static void Unread(const char *place, DWORD error)
+static void Unread(Walk *walk, const char *place, DWORD error)
 {
-    Scene.unread = TRUE;
+    walk->unread = TRUE;
     Say(LevelNote, "start", "%s: cannot be read (error %u)", place, error);
 }
 
@@ -94,31 +111,28 @@ static void Unread(const char *place, DWORD error)
 
 // HKLM's own view of the machine's keys, which a 32-bit check on 64-bit
 // Windows would otherwise see through Wow6432Node.
-static REGSAM Native(BOOL machine)
+static REGSAM Native(const Walk *walk, BOOL machine)
 {
-    return machine && TheSystem.is64 ? KEY_WOW64_64KEY : 0;
+    return machine && walk->facts->system.is64 ? KEY_WOW64_64KEY : 0;
 }
-
-// The last key OpenUnder named, "HKLM\..." or "HKU\SID\...", and why it
-// did not open.
-static Text KeyPath;
-static LONG OpenError;
 
 // Opens, for reading, `rest` `more` under the CurrentVersion key of Windows
 // (`nt`: of Windows NT) in the machine's hive (`sid` "") or a user's.
-static HKEY OpenUnder(const char *sid, BOOL nt, const char *rest, const char *more = "",
+static HKEY OpenUnder(Walk *walk, const char *sid, BOOL nt, const char *rest, const char *more = "",
                       REGSAM view = 0)
 {
     HKEY root = sid[0] != '\0' ? HKEY_USERS : HKEY_LOCAL_MACHINE;
-    Clear(&KeyPath);
-    Format(&KeyPath, "%s%s\\Software\\Microsoft\\Windows%s\\CurrentVersion\\%s%s",
+    Text *path = &walk->keyPath;
+    Clear(path);
+    Format(path, "%s%s\\Software\\Microsoft\\Windows%s\\CurrentVersion\\%s%s",
            sid[0] != '\0' ? "HKU\\" : "HKLM", sid, nt ? " NT" : "", rest, more);
     HKEY key = nullptr;
-    OpenError = RegOpenKeyExA(root, KeyPath.chars + (sid[0] != '\0' ? 4 : 5), 0,
-                              KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS |
-                                  (view != 0 ? view : Native(root == HKEY_LOCAL_MACHINE)),
-                              &key);
-    return OpenError == ERROR_SUCCESS ? key : nullptr;
+    walk->openError =
+        RegOpenKeyExA(root, path->chars + (sid[0] != '\0' ? 4 : 5), 0,
+                      KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS |
+                          (view != 0 ? view : Native(walk, root == HKEY_LOCAL_MACHINE)),
+                      &key);
+    return walk->openError == ERROR_SUCCESS ? key : nullptr;
 }
 
 // A string value with its %variables% expanded, a leading %USERPROFILE%
@@ -136,10 +150,10 @@ static BOOL ReadString(HKEY key, const char *name, char *value, const char *prof
     // The registry keeps whatever was stored: no terminator is promised.
     raw[size] = '\0';
     if (profile != nullptr && HoldsName(raw, 13, "%USERPROFILE%")) {
-        static Text Joined;
-        Clear(&Joined);
-        Format(&Joined, "%s%s", profile, raw + 13);
-        CopyText(raw, MAX_PATH, Joined.chars);
+        Text joined;
+        Clear(&joined);
+        Format(&joined, "%s%s", profile, raw + 13);
+        CopyText(raw, MAX_PATH, joined.chars);
     }
     if (type == REG_SZ) {
         return CopyText(value, MAX_PATH, raw);
@@ -157,13 +171,13 @@ static BOOL IsExplorer(const char *shell)
 
 // Explorer alone starts Run values and Startup shortcuts, and with User
 // Account Control on it gives them a filtered token.
-static void ExplorerClauses(const char *shell)
+static void ExplorerClauses(Walk *walk, const char *shell)
 {
     if (!IsExplorer(shell)) {
-        Clause(LevelProblem,
+        Clause(walk, LevelProblem,
                "the shell is %s, not Explorer, so this starts nothing; start it by a task", shell);
-    } else if (Scene.filtered) {
-        Clause(LevelProblem,
+    } else if (walk->filtered) {
+        Clause(walk, LevelProblem,
                "User Account Control gives it a filtered token: it measures 0; start it by the "
                "task tovrin-task.xml");
     }
@@ -171,9 +185,9 @@ static void ExplorerClauses(const char *shell)
 
 // Task Manager (from Windows 8) turns a Run value or Startup shortcut off
 // without removing it: a binary value of its name whose first byte is odd.
-static void Approval(const char *sid, const char *list, const char *name)
+static void Approval(Walk *walk, const char *sid, const char *list, const char *name)
 {
-    HKEY key = OpenUnder(sid, FALSE, "Explorer\\StartupApproved\\", list);
+    HKEY key = OpenUnder(walk, sid, FALSE, "Explorer\\StartupApproved\\", list);
     if (key == nullptr) {
         return;
     }
@@ -182,23 +196,23 @@ static void Approval(const char *sid, const char *list, const char *name)
     DWORD type = 0;
     if (RegQueryValueExA(key, name, nullptr, &type, data, &size) == ERROR_SUCCESS &&
         type == REG_BINARY && size > 0 && (data[0] & 1) != 0) {
-        Clause(LevelProblem, "turned off in Task Manager's Startup list: turn it on there");
+        Clause(walk, LevelProblem, "turned off in Task Manager's Startup list: turn it on there");
     }
     RegCloseKey(key);
 }
 
 // Run values of the machine (`sid` ""), in one registry view, or of a user.
-static void RunValues(const Target *target, const char *sid, REGSAM view, const char *shell)
+static void RunValues(Walk *walk, const char *sid, REGSAM view, const char *shell)
 {
-    HKEY key = OpenUnder(sid, FALSE, "Run", "", view);
+    HKEY key = OpenUnder(walk, sid, FALSE, "Run", "", view);
     if (key == nullptr) {
-        if (OpenError != ERROR_FILE_NOT_FOUND) {
-            Unread(KeyPath.chars, (DWORD)OpenError);
+        if (walk->openError != ERROR_FILE_NOT_FOUND) {
+            Unread(walk, walk->keyPath.chars, (DWORD)walk->openError);
         }
         return;
     }
     char kept[MAX_PATH];
-    CopyText(kept, MAX_PATH, KeyPath.chars);
+    CopyText(kept, MAX_PATH, walk->keyPath.chars);
     // 0 stands for a time not read, so a time read is never 0.
     FILETIME written = {0, 0};
     ULONGLONG time = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -208,12 +222,13 @@ static void RunValues(const Target *target, const char *sid, REGSAM view, const 
     BOOL view32 = view == KEY_WOW64_32KEY;
     for (DWORD i = 0; i < 512; ++i) {
         // Files are not read meanwhile: their buffer holds the value.
-        char *value = (char *)FileBytes;
+        char *value = (char *)walk->bytes;
         char valueName[128];
         DWORD nameSize = sizeof valueName;
         DWORD size = TASK_FILE_MAX;
         DWORD type = 0;
-        LONG result = RegEnumValueA(key, i, valueName, &nameSize, nullptr, &type, FileBytes, &size);
+        LONG result =
+            RegEnumValueA(key, i, valueName, &nameSize, nullptr, &type, walk->bytes, &size);
         if (result == (LONG)ERROR_NO_MORE_ITEMS) {
             break;
         }
@@ -233,26 +248,26 @@ static void RunValues(const Target *target, const char *sid, REGSAM view, const 
         if (length > 0 && length <= MAX_PATH) {
             CopyText(program, MAX_PATH, expanded);
         }
-        if (!IsWatchdog(target, program)) {
+        if (!IsWatchdog(walk, program)) {
             continue;
         }
-        Clear(&Where);
-        Format(&Where, "%s%s Run%s value %s", sid[0] != '\0' ? "HKU\\" : "HKLM", sid,
+        Clear(&walk->where);
+        Format(&walk->where, "%s%s Run%s value %s", sid[0] != '\0' ? "HKU\\" : "HKLM", sid,
                view32 ? " (32-bit)" : "", valueName);
-        BeginStart(target, Where.chars, program, kept, time);
-        Approval(sid, view32 ? "Run32" : "Run", valueName);
-        ExplorerClauses(shell);
-        EndStart(TRUE, ", at log-on by Explorer");
+        BeginStart(walk, walk->where.chars, program, kept, time);
+        Approval(walk, sid, view32 ? "Run32" : "Run", valueName);
+        ExplorerClauses(walk, shell);
+        EndStart(walk, TRUE, ", at log-on by Explorer");
     }
     RegCloseKey(key);
 }
 
 // A string value of a key OpenUnder opens, or `otherwise`.
-static void ReadUnder(const char *sid, BOOL nt, const char *rest, const char *more,
+static void ReadUnder(Walk *walk, const char *sid, BOOL nt, const char *rest, const char *more,
                       const char *name, char *value, const char *otherwise,
                       const char *profile = nullptr)
 {
-    HKEY key = OpenUnder(sid, nt, rest, more);
+    HKEY key = OpenUnder(walk, sid, nt, rest, more);
     if (key == nullptr || !ReadString(key, name, value, profile)) {
         CopyText(value, MAX_PATH, otherwise);
     }
@@ -271,60 +286,56 @@ static BOOL IsUserHive(const char *sid)
 
 // ---- files ----
 
-static char FileText[TASK_FILE_MAX + 1];
-
-typedef void (*FileVisitor)(const Target *target, const char *path, DWORD size, ULONGLONG written);
-
-#define MAX_FOLDERS 128
+typedef void (*FileVisitor)(Walk *walk, const char *path, DWORD size, ULONGLONG written);
 
 // Each file under `base` whose name holds `pattern`, and in its subfolders
-// down to `depth` more levels, read into FileBytes for `visit`; `kind`
-// formats into Where the path, below `base` when `relative`.
-static void WalkFolder(const Target *target, const char *base, BOOL relative, const char *pattern,
+// down to `depth` more levels, read into the walk's bytes for `visit`;
+// `kind` formats into its `where` the path, below `base` when `relative`.
+static void WalkFolder(Walk *walk, const char *base, BOOL relative, const char *pattern,
                        DWORD depth, const char *kind, FileVisitor visit)
 {
-    static char Folders[MAX_FOLDERS][MAX_PATH];
-    static BYTE Depths[MAX_FOLDERS];
-    static WIN32_FIND_DATAA Found;
+    char(*folders)[MAX_PATH] = walk->folders;
+    BYTE *depths = walk->depths;
+    WIN32_FIND_DATAA *found = &walk->found;
     DWORD shownAt = relative ? Length(base) : 0;
-    DWORD count = CopyText(Folders[0], MAX_PATH, base) ? 1 : 0;
-    Depths[0] = (BYTE)depth;
+    DWORD count = CopyText(folders[0], MAX_PATH, base) ? 1 : 0;
+    depths[0] = (BYTE)depth;
     for (DWORD next = 0; next < count; ++next) {
         char path[MAX_PATH];
-        HANDLE find = JoinPath(path, Folders[next], "*") ? FindFirstFileA(path, &Found)
-                                                         : INVALID_HANDLE_VALUE;
+        HANDLE find =
+            JoinPath(path, folders[next], "*") ? FindFirstFileA(path, found) : INVALID_HANDLE_VALUE;
         DWORD error = GetLastError();
         // A folder that is not there holds no start.
         if (find == INVALID_HANDLE_VALUE && error != ERROR_FILE_NOT_FOUND &&
             error != ERROR_PATH_NOT_FOUND) {
-            Unread(Folders[next], error);
+            Unread(walk, folders[next], error);
         }
-        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &Found)) {
-            if (Found.cFileName[0] == '.' || !JoinPath(path, Folders[next], Found.cFileName)) {
+        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, found)) {
+            if (found->cFileName[0] == '.' || !JoinPath(path, folders[next], found->cFileName)) {
                 continue;
             }
-            if ((Found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-                if (Depths[next] > 0 && count == MAX_FOLDERS) {
+            if ((found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                if (depths[next] > 0 && count == MAX_FOLDERS) {
                     Say(LevelNote, "start", "%s: more folders than %u, not read", path,
                         MAX_FOLDERS);
-                } else if (Depths[next] > 0) {
-                    CopyText(Folders[count], MAX_PATH, path);
-                    Depths[count++] = (BYTE)(Depths[next] - 1);
+                } else if (depths[next] > 0) {
+                    CopyText(folders[count], MAX_PATH, path);
+                    depths[count++] = (BYTE)(depths[next] - 1);
                 }
                 continue;
             }
-            if (!HoldsName(Found.cFileName, Length(Found.cFileName), pattern)) {
+            if (!HoldsName(found->cFileName, Length(found->cFileName), pattern)) {
                 continue;
             }
-            ULONGLONG created = Time(&Found.ftCreationTime);
-            ULONGLONG written = Time(&Found.ftLastWriteTime);
+            ULONGLONG created = Time(&found->ftCreationTime);
+            ULONGLONG written = Time(&found->ftLastWriteTime);
             DWORD size = 0;
-            Clear(&Where);
-            Format(&Where, kind, path + shownAt);
-            if (!ReadInto(path, FileBytes, TASK_FILE_MAX + 1, &size, &error)) {
-                Unread(Where.chars, error);
+            Clear(&walk->where);
+            Format(&walk->where, kind, path + shownAt);
+            if (!ReadInto(path, walk->bytes, TASK_FILE_MAX + 1, &size, &error)) {
+                Unread(walk, walk->where.chars, error);
             } else {
-                visit(target, path, size, written > created ? written : created);
+                visit(walk, path, size, written > created ? written : created);
             }
         }
         if (find != INVALID_HANDLE_VALUE) {
@@ -335,163 +346,170 @@ static void WalkFolder(const Target *target, const char *base, BOOL relative, co
 
 // A start for one account only, which may not be the one that logs on. A
 // SID is not compared.
-static void ForOne(const char *user)
+static void ForOne(Walk *walk, const char *user)
 {
-    if (Scene.account.length == 0 || HoldsName(user, 4, "S-1-")) {
-        Clause(LevelNote, "starts only for %s", user);
-    } else if (!SameName(FileNameOf(user), FileNameOf(Scene.account.chars))) {
-        Clause(LevelWarning, "starts only for %s, not %s", user, Scene.account.chars);
+    const Text *account = &walk->account;
+    if (account->length == 0 || HoldsName(user, 4, "S-1-")) {
+        Clause(walk, LevelNote, "starts only for %s", user);
+    } else if (!SameName(FileNameOf(user), FileNameOf(account->chars))) {
+        Clause(walk, LevelWarning, "starts only for %s, not %s", user, account->chars);
     }
 }
 
-static void TaskFile(const Target *target, const char *path, DWORD size, ULONGLONG written)
+static void TaskFile(Walk *walk, const char *path, DWORD size, ULONGLONG written)
 {
-    static TaskFacts Task;
+    const char *name = walk->facts->target.name;
+    const char *where = walk->where.chars;
+    TaskFacts *task = &walk->task;
     DWORD textLength = 0;
-    const char *malformed = ReadTaskFile(FileBytes, size, &Task, FileText, &textLength);
+    const char *malformed = ReadTaskFile(walk->bytes, size, task, walk->text, &textLength);
     if (malformed != nullptr) {
         // Whose it is, from its text, or from its bytes where it is not UTF-16.
-        if (!HoldsName(FileText, textLength, target->name) &&
-            !HoldsName((const char *)FileBytes, size, target->name)) {
+        if (!HoldsName(walk->text, textLength, name) &&
+            !HoldsName((const char *)walk->bytes, size, name)) {
             return;
         }
         // Too large is this check's limit, not Task Scheduler's.
-        Scene.unread |= size > TASK_FILE_MAX;
+        walk->unread |= size > TASK_FILE_MAX;
         if (size > TASK_FILE_MAX) {
             Say(LevelWarning, "start",
-                "%s: too large for this check; see schtasks /Query /TN %s /XML", Where.chars,
-                Where.chars + 5);
+                "%s: too large for this check; see schtasks /Query /TN %s /XML", where, where + 5);
         } else {
-            Say(LevelWarning, "start", "%s: %s, so Task Scheduler cannot run it; %s", Where.chars,
+            Say(LevelWarning, "start", "%s: %s, so Task Scheduler cannot run it; %s", where,
                 malformed, Recreate);
         }
         return;
     }
-    if (!IsWatchdog(target, Task.command)) {
+    if (!IsWatchdog(walk, task->command)) {
         return;
     }
-    BeginStart(target, Where.chars, Task.command, path, written);
-    if (!Task.logon) {
-        Clause(LevelWarning, "no log-on trigger");
+    BeginStart(walk, where, task->command, path, written);
+    if (!task->logon) {
+        Clause(walk, LevelWarning, "no log-on trigger");
     }
-    if (!Task.enabled) {
-        Clause(LevelProblem, "disabled");
+    if (!task->enabled) {
+        Clause(walk, LevelProblem, "disabled");
     }
-    if (!Task.highest) {
-        Clause(LevelProblem, "not elevated (RunLevel is not HighestAvailable): it measures 0");
+    if (!task->highest) {
+        Clause(walk, LevelProblem,
+               "not elevated (RunLevel is not HighestAvailable): it measures 0");
     }
-    if (Task.service || !Task.interactive) {
-        Clause(LevelProblem, "not in the user's session (%s %s): nobody sees its warning",
-               Task.service ? "UserId" : "LogonType", Task.service ? Task.user : Task.logonType);
-    } else if (Task.user[0] != '\0') {
-        ForOne(Task.user);
+    if (task->service || !task->interactive) {
+        Clause(walk, LevelProblem, "not in the user's session (%s %s): nobody sees its warning",
+               task->service ? "UserId" : "LogonType",
+               task->service ? task->user : task->logonType);
+    } else if (task->user[0] != '\0') {
+        ForOne(walk, task->user);
     }
-    if (!Task.limitRead) {
-        Clause(LevelProblem, "ExecutionTimeLimit %s is no duration: set PT0S", Task.limitText);
-    } else if (Task.limit != 0) {
-        BOOL hours = Task.limit >= 3600;
-        Clause(LevelProblem,
+    if (!task->limitRead) {
+        Clause(walk, LevelProblem, "ExecutionTimeLimit %s is no duration: set PT0S",
+               task->limitText);
+    } else if (task->limit != 0) {
+        BOOL hours = task->limit >= 3600;
+        Clause(walk, LevelProblem,
                "Task Scheduler stops it %u %s after each log-on (ExecutionTimeLimit %s)",
-               (DWORD)Divide(Task.limit, hours ? 3600 : 60), hours ? "hours" : "minutes",
-               Task.limitText);
+               (DWORD)Divide(task->limit, hours ? 3600 : 60), hours ? "hours" : "minutes",
+               task->limitText);
     }
-    if (Task.noBatteryStart || Task.batteryStop) {
-        Clause(LevelWarning, "%s on batteries",
-               Task.noBatteryStart && Task.batteryStop ? "neither started nor kept running"
-               : Task.noBatteryStart                   ? "not started"
-                                                       : "stopped");
+    if (task->noBatteryStart || task->batteryStop) {
+        Clause(walk, LevelWarning, "%s on batteries",
+               task->noBatteryStart && task->batteryStop ? "neither started nor kept running"
+               : task->noBatteryStart                    ? "not started"
+                                                         : "stopped");
     }
-    if (Task.priority >= 7) {
-        Clause(LevelWarning, "Priority %u is below normal, slow to react: set 4", Task.priority);
+    if (task->priority >= 7) {
+        Clause(walk, LevelWarning, "Priority %u is below normal, slow to react: set 4",
+               task->priority);
     }
-    if (Line.level == LevelProblem) {
-        Clause(LevelProblem, Recreate);
+    if (walk->line.level == LevelProblem) {
+        Clause(walk, LevelProblem, Recreate);
     }
-    EndStart(Task.logon,
+    EndStart(walk, task->logon,
              ", at log-on, elevated, in the user's session, never stopped by Task Scheduler");
 }
 
-static void JobFile(const Target *target, const char *path, DWORD size, ULONGLONG written)
+static void JobFile(Walk *walk, const char *path, DWORD size, ULONGLONG written)
 {
-    static JobFacts Job;
-    const char *malformed = size > TASK_FILE_MAX ? "too large" : ReadJobFile(FileBytes, size, &Job);
+    JobFacts *job = &walk->job;
+    const char *malformed =
+        size > TASK_FILE_MAX ? "too large" : ReadJobFile(walk->bytes, size, job);
     if (malformed != nullptr) {
-        Say(LevelNote, "start", "%s: %s, not read", Where.chars, malformed);
+        Say(LevelNote, "start", "%s: %s, not read", walk->where.chars, malformed);
         return;
     }
-    if (!IsWatchdog(target, Job.application)) {
+    if (!IsWatchdog(walk, job->application)) {
         return;
     }
-    BeginStart(target, Where.chars, Job.application, path, written);
-    if (!Job.logon) {
-        Clause(LevelWarning, "no log-on trigger");
+    BeginStart(walk, walk->where.chars, job->application, path, written);
+    if (!job->logon) {
+        Clause(walk, LevelWarning, "no log-on trigger");
     }
-    if ((Job.flags & JOB_DISABLED) != 0) {
-        Clause(LevelProblem, "disabled");
+    if ((job->flags & JOB_DISABLED) != 0) {
+        Clause(walk, LevelProblem, "disabled");
     }
-    if (Job.maxRunTime != 0xFFFFFFFFu) {
-        Clause(LevelProblem,
+    if (job->maxRunTime != 0xFFFFFFFFu) {
+        Clause(walk, LevelProblem,
                "Task Scheduler stops it %u hours after each start: untick \"Stop the task if it "
                "runs for 72 hours\"",
-               (DWORD)(Job.maxRunTime / 3600000u));
+               (DWORD)(job->maxRunTime / 3600000u));
     }
-    if ((Job.flags & (JOB_NO_BATTERY_START | JOB_BATTERY_STOP)) != 0) {
-        Clause(LevelWarning, "held back or stopped on batteries");
+    if ((job->flags & (JOB_NO_BATTERY_START | JOB_BATTERY_STOP)) != 0) {
+        Clause(walk, LevelWarning, "held back or stopped on batteries");
     }
-    EndStart(Job.logon, ", at log-on, never stopped by Task Scheduler");
+    EndStart(walk, job->logon, ", at log-on, never stopped by Task Scheduler");
 }
 
-static void LinkFile(const Target *target, const char *path, DWORD size, ULONGLONG written)
+static void LinkFile(Walk *walk, const char *path, DWORD size, ULONGLONG written)
 {
     char link[MAX_PATH];
     const char *malformed =
-        size > TASK_FILE_MAX ? "too large" : ReadShortcut(FileBytes, size, link);
+        size > TASK_FILE_MAX ? "too large" : ReadShortcut(walk->bytes, size, link);
     if (malformed != nullptr) {
         // Most shortcuts are someone else's: only one naming the watchdog is said.
-        if (HoldsName((const char *)FileBytes, size, target->name)) {
-            Say(LevelNote, "start", "%s: %s, so where it points is not known", Where.chars,
+        if (HoldsName((const char *)walk->bytes, size, walk->facts->target.name)) {
+            Say(LevelNote, "start", "%s: %s, so where it points is not known", walk->where.chars,
                 malformed);
         }
         return;
     }
-    if (!IsWatchdog(target, link)) {
+    if (!IsWatchdog(walk, link)) {
         return;
     }
-    BeginStart(target, Where.chars, link, path, written);
-    Approval(Scene.sid, "StartupFolder", FileNameOf(path));
-    ExplorerClauses(Scene.userShell);
-    EndStart(TRUE, ", at log-on by Explorer");
+    BeginStart(walk, walk->where.chars, link, path, written);
+    Approval(walk, walk->sid, "StartupFolder", FileNameOf(path));
+    ExplorerClauses(walk, walk->userShell);
+    EndStart(walk, TRUE, ", at log-on by Explorer");
 }
 
 // The machine's Startup folder (`sid` "") or a user's, as User Shell Folders
 // names it.
-static void StartupFolder(const Target *target, const char *sid, const char *shell)
+static void StartupFolder(Walk *walk, const char *sid, const char *shell)
 {
     char profile[MAX_PATH];
     char folder[MAX_PATH];
-    ReadUnder("", TRUE, "ProfileList\\", sid, "ProfileImagePath", profile, "");
-    ReadUnder(sid, FALSE, "Explorer\\User Shell Folders", "",
+    ReadUnder(walk, "", TRUE, "ProfileList\\", sid, "ProfileImagePath", profile, "");
+    ReadUnder(walk, sid, FALSE, "Explorer\\User Shell Folders", "",
               sid[0] != '\0' ? "Startup" : "Common Startup", folder, "",
               sid[0] != '\0' && profile[0] != '\0' ? profile : nullptr);
     if (folder[0] != '\0') {
-        Scene.sid = sid;
-        Scene.userShell = shell;
-        WalkFolder(target, folder, FALSE, ".lnk", 0, "Startup shortcut %s", LinkFile);
+        walk->sid = sid;
+        walk->userShell = shell;
+        WalkFolder(walk, folder, FALSE, ".lnk", 0, "Startup shortcut %s", LinkFile);
     }
 }
 
 // Who logs on: the automatic log-on's account where one is set, otherwise the one at the console
 // now, which is this check's own when it runs there. Without Administrators, the kit's task does
 // not start for it, and a Run value or shortcut starts the watchdog without rights.
-static void LogonAccount()
+static void LogonAccount(Walk *walk)
 {
     char value[MAX_PATH];
     char domain[MAX_PATH];
     // Both names at their longest, joined; AppendAccount's 512 too.
-    static WCHAR Wide[2 * MAX_PATH];
-    Text *name = &Scene.account;
+    WCHAR wide[2 * MAX_PATH];
+    Text *name = &walk->account;
     Clear(name);
-    HKEY key = OpenUnder("", TRUE, "Winlogon");
+    HKEY key = OpenUnder(walk, "", TRUE, "Winlogon");
     BOOL automatic = key != nullptr && ReadString(key, "AutoAdminLogon", value) &&
                      SameName(value, "1") && ReadString(key, "DefaultUserName", value);
     if (automatic && !ReadString(key, "DefaultDomainName", domain)) {
@@ -506,9 +524,9 @@ static void LogonAccount()
     if (automatic) {
         Format(name, domain[0] != '\0' ? "%s\\%s" : "%s%s", domain, value);
         for (DWORD i = 0; i <= name->length; ++i) {
-            Wide[i] = (BYTE)name->chars[i];
+            wide[i] = (BYTE)name->chars[i];
         }
-        member = AdministratorsMembership(Wide);
+        member = AdministratorsMembership(wide);
     } else if (!AtConsole(&console, &own)) {
         Say(LevelNote, "start.account",
             "no automatic log-on, and this check is not at the console: who logs on is not known");
@@ -534,8 +552,8 @@ static void LogonAccount()
             return;
         }
         SID_NAME_USE use;
-        member = AppendAccount(name, user.token.User.Sid, &use, Wide)
-                     ? AdministratorsMembership(Wide)
+        member = AppendAccount(name, user.token.User.Sid, &use, wide)
+                     ? AdministratorsMembership(wide)
                      : GetLastError();
     }
     // An administrator needs no line.
@@ -553,31 +571,30 @@ static void LogonAccount()
     }
 }
 
-void ReportStart(const Target *target)
+// The places looked in, from a walk of its own.
+static void LookForStarts(Walk *walk)
 {
-    StartCount = 0;
-    Scene.counted = 0;
-    Scene.unread = FALSE;
-    LogonAccount();
+    Facts *facts = walk->facts;
+    LogonAccount(walk);
     char named[MAX_PATH];
     char readable[MAX_PATH];
-    SystemFolder(TheSystem.is64 ? MACHINE_X64 : MACHINE_X86, named, readable);
-    Scene.systemDrive = named[1] == ':' ? named[0] : '\0';
+    SystemFolder(&facts->system, facts->system.is64 ? MACHINE_X64 : MACHINE_X86, named, readable);
+    walk->systemDrive = named[1] == ':' ? named[0] : '\0';
 
-    ReadUnder("", TRUE, "Winlogon", "", "Shell", Scene.shell, "");
-    HKEY key = OpenUnder("", FALSE, "Policies\\System");
+    ReadUnder(walk, "", TRUE, "Winlogon", "", "Shell", walk->shell, "");
+    HKEY key = OpenUnder(walk, "", FALSE, "Policies\\System");
     DWORD lua = 1; // on by default from 6.0
     if (key != nullptr) {
         lua = ReadNumber(key, "EnableLUA", 1);
         RegCloseKey(key);
     }
-    Scene.filtered = TheSystem.major >= 6 && lua != 0;
+    walk->filtered = facts->system.major >= 6 && lua != 0;
 
-    RunValues(target, "", 0, Scene.shell);
-    if (TheSystem.is64) {
-        RunValues(target, "", KEY_WOW64_32KEY, Scene.shell);
+    RunValues(walk, "", 0, walk->shell);
+    if (facts->system.is64) {
+        RunValues(walk, "", KEY_WOW64_32KEY, walk->shell);
     }
-    StartupFolder(target, "", Scene.shell);
+    StartupFolder(walk, "", walk->shell);
     for (DWORD i = 0; i < 64; ++i) {
         char sid[128];
         DWORD length = sizeof sid;
@@ -590,14 +607,14 @@ void ReportStart(const Target *target)
         }
         // The user's own shell, or the machine's.
         char shell[MAX_PATH];
-        ReadUnder(sid, TRUE, "Winlogon", "", "Shell", shell, Scene.shell);
-        RunValues(target, sid, 0, shell);
-        StartupFolder(target, sid, shell);
+        ReadUnder(walk, sid, TRUE, "Winlogon", "", "Shell", shell, walk->shell);
+        RunValues(walk, sid, 0, shell);
+        StartupFolder(walk, sid, shell);
     }
 
     char tasks[MAX_PATH];
     if (JoinPath(tasks, readable, "Tasks")) {
-        WalkFolder(target, tasks, TRUE, "", 4, "task %s", TaskFile);
+        WalkFolder(walk, tasks, TRUE, "", 4, "task %s", TaskFile);
     }
     // The Windows folder holds the system folder, and 1.0's jobs.
     DWORD end = Length(named);
@@ -608,20 +625,39 @@ void ReportStart(const Target *target)
         named[end - 1] = '\0';
     }
     if (end > 0 && JoinPath(tasks, named, "Tasks")) {
-        WalkFolder(target, tasks, FALSE, ".job", 0, "job %s", JobFile);
+        WalkFolder(walk, tasks, FALSE, ".job", 0, "job %s", JobFile);
     }
+}
 
-    if (Scene.counted == 0) {
-        BOOL running = RunningCopies > 0 || Scene.unread;
+BOOL ReportStart(Facts *facts)
+{
+    const Target *target = &facts->target;
+    Walk *walk = (Walk *)LocalAlloc(LMEM_FIXED, sizeof(Walk));
+    if (walk == nullptr) {
+        Say(LevelWarning, "start", "not looked for: no memory to read them with (error %u)",
+            GetLastError());
+        return TRUE;
+    }
+    walk->facts = facts;
+    walk->counted = 0;
+    walk->unread = FALSE;
+    LookForStarts(walk);
+    DWORD counted = walk->counted;
+    BOOL unread = walk->unread;
+    LocalFree(walk);
+
+    if (counted == 0) {
+        BOOL running = facts->runningCopies > 0 || unread;
         Say(running ? LevelWarning : LevelProblem, "start",
             running ? "nothing found starts %s at log-on%s"
                     : "nothing starts %s at log-on: create its task from tovrin-task.xml (on XP "
                       "a Run value for an administrator)",
             target->name,
-            Scene.unread ? " in what was read: run the check elevated"
-                         : ", though it runs now: start it elevated at every log-on");
-    } else if (Scene.counted > 1) {
+            unread ? " in what was read: run the check elevated"
+                   : ", though it runs now: start it elevated at every log-on");
+    } else if (counted > 1) {
         Say(LevelWarning, "start.count",
-            "%u starts at log-on: two watchdogs would run at once; keep one", Scene.counted);
+            "%u starts at log-on: two watchdogs would run at once; keep one", counted);
     }
+    return TRUE;
 }

@@ -8,8 +8,6 @@
 static const char ShippedName[] = "tovrin.exe";
 static const char CannotRead[] = "%s: cannot be read (error %u)";
 
-SystemFacts TheSystem = {0, 0, FALSE, 0};
-
 BOOL IsFile(const char *path)
 {
     DWORD attributes = GetFileAttributesA(path);
@@ -133,33 +131,36 @@ static const char *MachineName(WORD machine)
     return machine == MACHINE_X86 ? "x86" : machine == MACHINE_X64 ? "x64" : "?";
 }
 
-void ReportSystem()
+BOOL ReportSystem(Facts *facts)
 {
-    TheSystem.major = TheSystem.minor = 0;
-    TheSystem.own = OwnMachine();
-    TheSystem.is64 = TheSystem.own == MACHINE_X64;
-    if (!TheSystem.is64) {
+    SystemFacts *system = &facts->system;
+    system->major = system->minor = 0;
+    system->own = OwnMachine();
+    system->is64 = system->own == MACHINE_X64;
+    if (!system->is64) {
         auto isWow64 = LOOKED_UP(IsWow64Process);
         BOOL wow64 = FALSE;
-        TheSystem.is64 = isWow64 != nullptr && isWow64(GetCurrentProcess(), &wow64) && wow64;
+        system->is64 = isWow64 != nullptr && isWow64(GetCurrentProcess(), &wow64) && wow64;
     }
 
     OSVERSIONINFOEXA version;
     version.dwOSVersionInfoSize = sizeof version;
-    const char *bits = TheSystem.is64 ? "64-bit" : "32-bit";
+    const char *bits = system->is64 ? "64-bit" : "32-bit";
     if (!GetVersionExA((OSVERSIONINFOA *)&version)) {
         Say(LevelOk, "system", "Windows, version unknown (error %u), %s", GetLastError(), bits);
-        return;
+        return TRUE;
     }
-    TheSystem.major = version.dwMajorVersion;
-    TheSystem.minor = version.dwMinorVersion;
+    system->major = version.dwMajorVersion;
+    system->minor = version.dwMinorVersion;
     Say(LevelOk, "system", "Windows %u.%u build %u%s%s, %s", version.dwMajorVersion,
         version.dwMinorVersion, version.dwBuildNumber, version.szCSDVersion[0] != '\0' ? " " : "",
         version.szCSDVersion, bits);
+    return TRUE;
 }
 
-BOOL ReportWatchdogFile(Target *target)
+BOOL ReportWatchdogFile(Facts *facts)
 {
+    Target *target = &facts->target;
     DWORD attributes = GetFileAttributesA(target->path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         DWORD error = GetLastError();
@@ -175,6 +176,7 @@ BOOL ReportWatchdogFile(Target *target)
         Say(LevelProblem, "watchdog", "%s: a folder, not the watchdog's executable", target->path);
         return FALSE;
     }
+    // Larger than a frame may be without a stack probe.
     static BYTE Header[4096];
     DWORD got = 0;
     DWORD error = 0;
@@ -189,10 +191,10 @@ BOOL ReportWatchdogFile(Target *target)
             target->machine == 0 ? "not a Windows executable" : "built for neither x86 nor x64");
         return FALSE;
     }
-    if (target->machine == MACHINE_X64 && !TheSystem.is64) {
+    if (target->machine == MACHINE_X64 && !facts->system.is64) {
         Say(LevelProblem, "watchdog",
             "%s, x64: 32-bit Windows cannot start it; use x86\\tovrin.exe", target->path);
-    } else if (target->machine == MACHINE_X86 && TheSystem.is64) {
+    } else if (target->machine == MACHINE_X86 && facts->system.is64) {
         Say(LevelWarning, "watchdog",
             "%s, x86: 64-bit Windows runs it as 32-bit; x64\\tovrin.exe suits this system",
             target->path);
@@ -279,13 +281,14 @@ static BOOL HasLeadingDigits(const char *text)
     return *text >= '0' && *text <= '9';
 }
 
-void ReportProfile(Target *target)
+BOOL ReportProfile(Facts *facts)
 {
+    Target *target = &facts->target;
     char raw[MAX_PATH];
     ReadTargetLimit(target, raw);
     if (target->profile[0] == '\0') {
         Say(LevelWarning, "profile", "no profile path fits: the watchdog uses 128 MiB");
-        return;
+        return TRUE;
     }
     if (!target->profileExists) {
         Say(LevelWarning, "profile",
@@ -295,13 +298,13 @@ void ReportProfile(Target *target)
             GetFileAttributesA(target->profile) == INVALID_FILE_ATTRIBUTES ? "missing"
                                                                            : "a folder");
         Say(LevelOk, "limit", "128 MiB (default)");
-        return;
+        return TRUE;
     }
 
-    static BYTE Start[512];
+    BYTE start[512];
     DWORD got = 0;
     DWORD error = 0;
-    BOOL read = ReadInto(target->profile, Start, sizeof Start, &got, &error);
+    BOOL read = ReadInto(target->profile, start, sizeof start, &got, &error);
     if (!read) {
         Say(LevelWarning, "profile",
             "%s: cannot be read (error %u); the watchdog uses 128 MiB if it cannot either",
@@ -309,12 +312,13 @@ void ReportProfile(Target *target)
     } else {
         Say(LevelOk, "profile", "%s", target->profile);
     }
-    if (read && MarkBeforeSection(Start, got)) {
+    if (read && MarkBeforeSection(start, got)) {
         Say(LevelProblem, "profile.bom",
             "UTF-8 byte-order mark before [TOVRIN]: Windows loses the section and the "
             "watchdog uses 128 MiB; save it as ANSI");
     }
 
+    // Larger than a frame may be without a stack probe.
     static char Names[4096];
     GetPrivateProfileStringA(nullptr, nullptr, "", Names, sizeof Names, target->profile);
     BOOL section = ListHolds(Names, PROFILE_SECTION);
@@ -335,4 +339,5 @@ void ReportProfile(Target *target)
     } else {
         Say(LevelOk, "limit", "%d MiB", target->limit);
     }
+    return TRUE;
 }

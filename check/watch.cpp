@@ -71,8 +71,9 @@ static void AppendTimeTo(Text *text, LONGLONG bytes, LONGLONG perHour)
     Append(text, " min");
 }
 
-static void PrintMeasurement(Watched *watched, const Target *target, ResultCode result)
+static void PrintMeasurement(Watched *watched, const Facts *facts, ResultCode result)
 {
+    const Target *target = &facts->target;
     SYSTEMTIME now;
     GetLocalTime(&now);
     Text line;
@@ -101,7 +102,7 @@ static void PrintMeasurement(Watched *watched, const Target *target, ResultCode 
     Format(&line, elapsed == 0 ? "-" : "%m/h", PerHour(change, elapsed));
     Format(&line, "  limit %d MiB  room ", target->limit);
     Room room;
-    watched->roomKnown = ReadRoom(&room);
+    watched->roomKnown = ReadRoom(&facts->system, &room);
     watched->room = room.bytes;
     Format(&line, watched->roomKnown ? "%m" : "unknown", room.bytes);
     if (result != 0) {
@@ -155,18 +156,19 @@ static void PrintSummary(const Watched *watched, const Target *target)
     Print("%s", line.chars);
 }
 
-int Watch(Target *target)
+int Watch(Facts *facts)
 {
+    Target *target = &facts->target;
     // Which watchdog's limit, and whether there is one at all.
-    ReportSystem();
-    if (!ReportWatchdogFile(target)) {
+    ReportSystem(facts);
+    if (!ReportWatchdogFile(facts)) {
         return EXIT_NOT_READY;
     }
     char raw[MAX_PATH];
     ReadTargetLimit(target, raw);
     Print("watching all protected RAM overlays every 2 s; limit %d MiB %s %s; Ctrl+C ends",
           target->limit, target->profileExists ? "from" : "by default, without", target->profile);
-    if (!ReportLibrary(target, TRUE)) {
+    if (!ReportLibrary(facts, TRUE)) {
         return EXIT_NOT_READY;
     }
 
@@ -184,7 +186,7 @@ int Watch(Target *target)
             code = EXIT_NOT_READY;
             break;
         }
-        PrintMeasurement(&watched, target, result);
+        PrintMeasurement(&watched, facts, result);
         for (DWORD waited = 0; waited < WATCH_INTERVAL_MS && !StopRequested.load();
              waited += WATCH_STEP_MS) {
             Sleep(WATCH_STEP_MS);
