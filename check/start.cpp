@@ -634,8 +634,8 @@ BOOL ReportStart(Facts *facts)
     const Target *target = &facts->target;
     Walk *walk = (Walk *)LocalAlloc(LMEM_FIXED, sizeof(Walk));
     if (walk == nullptr) {
-        Say(LevelWarning, "start", "not looked for: no memory to read them with (error %u)",
-            GetLastError());
+        Say(LevelWarning, "start",
+            "the starts at log-on were not looked for: out of memory (error %u)", GetLastError());
         return TRUE;
     }
     walk->facts = facts;

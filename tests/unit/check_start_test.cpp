@@ -538,6 +538,9 @@ TEST_F(CheckTest, StartFindings)
          {"note start.account KIOSK\\setup logs on (automatically): Administrators not read "
           "(error 5)",
           RunOk}},
+        {"no memory to look with",
+         [] { fake::Fail("LocalAlloc", 8); },
+         {"WARNING start the starts at log-on were not looked for: out of memory (error 8)"}},
         {"a task folder that cannot be listed",
          [] {
              Seven();
