@@ -5,7 +5,6 @@
 #include "check/check.h"
 
 #include "platform/advapi32.h"
-#include "check/optional.h"
 
 // Rights that let someone change a file, what a folder holds, or who may.
 #define CHANGE_RIGHTS                                                                              \
@@ -25,9 +24,7 @@
 #define SWAP_IN_PARENT (0x40u | 0x40000u | 0x80000u | 0x40000000u | 0x10000000u)
 #define SWAP_FOLDER (0x10000u | 0x10000000u)
 
-// Well-known SIDs, in their binary form: revision, count of sub-authorities,
-// the 48-bit authority, then each sub-authority (little-endian).
-const BYTE SidAdministrators[16] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
+// Well-known SIDs besides Administrators', in the same binary form.
 static const BYTE SidSystem[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
 // From 6.0 on, an entry for OWNER RIGHTS replaces what the owner may do.
 static const BYTE SidOwnerRights[] = {1, 1, 0, 0, 0, 0, 0, 3, 4, 0, 0, 0};
@@ -41,26 +38,6 @@ static const BYTE SidGuests[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x22, 2, 0
 static const BYTE SidTrustedInstaller[] = {
     1,    6,    0,    0,    0,    0,    0,    5,    80,   0,    0,    0,    0xB5, 0x89, 0xFB, 0x38,
     0x19, 0x84, 0xC2, 0xCB, 0x5C, 0x6C, 0x23, 0x6D, 0x57, 0x00, 0x77, 0x6E, 0xC0, 0x02, 0x64, 0x87};
-
-static DWORD SidLength(const BYTE *sid)
-{
-    return 8 + 4 * (DWORD)sid[1];
-}
-
-BOOL SidIs(const void *sid, const void *known)
-{
-    const BYTE *a = (const BYTE *)sid;
-    const BYTE *b = (const BYTE *)known;
-    if (a[1] != b[1]) {
-        return FALSE;
-    }
-    for (DWORD i = 0; i < SidLength(b); ++i) {
-        if (a[i] != b[i]) {
-            return FALSE;
-        }
-    }
-    return TRUE;
-}
 
 // CREATOR OWNER, CREATOR GROUP and their server forms (S-1-3-0 to 3) stand
 // for whoever creates something: on the object itself they grant no one.
@@ -85,96 +62,6 @@ static BOOL HoldsEveryUser(const void *sid)
 {
     return SidIs(sid, SidEveryone) || SidIs(sid, SidUsers) || SidIs(sid, SidAuthenticatedUsers) ||
            SidIs(sid, SidInteractive) || SidIs(sid, SidGuests);
-}
-
-static void AppendSid(Text *text, const void *sid)
-{
-    const BYTE *bytes = (const BYTE *)sid;
-    // Authorities above 32 bits are not in use.
-    DWORD authority =
-        (DWORD)bytes[4] << 24 | (DWORD)bytes[5] << 16 | (DWORD)bytes[6] << 8 | bytes[7];
-    Format(text, "S-%u-%u", (DWORD)bytes[0], authority);
-    for (DWORD i = 0; i < bytes[1]; ++i) {
-        const BYTE *part = bytes + 8 + 4 * (size_t)i;
-        Format(text, "-%u", Read32(part));
-    }
-}
-
-static BOOL IsAscii(const WCHAR *text)
-{
-    for (; *text != 0; ++text) {
-        if (!IsPlain(*text)) {
-            return FALSE;
-        }
-    }
-    return TRUE;
-}
-
-BOOL AppendAccount(Text *text, const void *sid, SID_NAME_USE *use, WCHAR *account)
-{
-    WCHAR name[256];
-    DWORD nameLength = 256;
-    DWORD domainLength = 256;
-    if (!LookupAccountSidW(nullptr, (PSID)sid, name, &nameLength, account, &domainLength, use)) {
-        AppendSid(text, sid);
-        return FALSE;
-    }
-    if (!IsAscii(name) || !IsAscii(account)) {
-        AppendSid(text, sid);
-    } else {
-        Format(text, account[0] != 0 ? "%w\\%w" : "%w%w", account, name);
-    }
-    // Joined for NetUserGetLocalGroups, which takes "DOMAIN\name".
-    DWORD at = 0;
-    while (account[at] != 0) {
-        ++at;
-    }
-    account[at++] = '\\';
-    for (DWORD i = 0; i <= nameLength && at < 511; ++i) {
-        account[at++] = name[i];
-    }
-    account[at] = 0;
-    return TRUE;
-}
-
-DWORD AdministratorsMembership(const WCHAR *account)
-{
-    auto freeBuffer = LOOKED_UP(NetApiBufferFree);
-    auto getGroups = freeBuffer != nullptr ? LOOKED_UP(NetUserGetLocalGroups) : nullptr;
-    if (getGroups == nullptr) {
-        return GetLastError();
-    }
-    // The group's name differs between languages of Windows: ask for it.
-    WCHAR group[256];
-    WCHAR domain[256];
-    DWORD groupLength = 256;
-    DWORD domainLength = 256;
-    SID_NAME_USE use;
-    DWORD result = LookupAccountSidW(nullptr, (PSID)SidAdministrators, group, &groupLength, domain,
-                                     &domainLength, &use)
-                       ? NOT_A_MEMBER
-                       : GetLastError();
-    if (result == NOT_A_MEMBER) {
-        BYTE *buffer = nullptr;
-        DWORD read = 0;
-        DWORD total = 0;
-        // Indirect: through a group, a domain's global group included.
-        DWORD status = getGroups(nullptr, account, 0, LG_INCLUDE_INDIRECT, &buffer,
-                                 NETAPI_PREFERRED_LENGTH, &read, &total);
-        const LOCALGROUP_USERS_INFO_0 *groups = (const LOCALGROUP_USERS_INFO_0 *)buffer;
-        for (DWORD i = 0; status == NETAPI_SUCCESS && groups != nullptr && i < read; ++i) {
-            DWORD k = 0;
-            while (group[k] != 0 && groups[i].Name[k] == group[k]) {
-                ++k;
-            }
-            result = group[k] == groups[i].Name[k] ? 0 : result;
-        }
-        result = status != NETAPI_SUCCESS ? status : result;
-        if (buffer != nullptr) {
-            freeBuffer(buffer);
-        }
-    }
-    return result;
 }
 
 // What every object's finding shares: the version, how User Account Control

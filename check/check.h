@@ -128,7 +128,8 @@ BOOL ReadRoom(const SystemFacts *system, Room *room);
 void ReportRoom(const Facts *facts, LONGLONG total);
 
 // Whether this check runs in the session at the console; `console` gets that
-// session (0xFFFFFFFF for none), `own` the check's.
+// session (NO_CONSOLE_SESSION for none), `own` the check's.
+#define NO_CONSOLE_SESSION 0xFFFFFFFFu
 BOOL AtConsole(DWORD *console, DWORD *own);
 
 // Whether `account` ("DOMAIN\name", or a name of this computer) is in
@@ -145,5 +146,7 @@ BOOL AppendAccount(Text *text, const void *sid, SID_NAME_USE *use, WCHAR *accoun
 extern const BYTE SidAdministrators[16];
 // Whether a SID is the one given in binary form.
 BOOL SidIs(const void *sid, const void *known);
+// Its length in bytes, by its count of sub-authorities.
+DWORD SidLength(const BYTE *sid);
 // The live view of the overlays; the exit code.
 int Watch(Facts *facts);

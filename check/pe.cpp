@@ -138,3 +138,16 @@ ExportKind FindExport(const ExportTable *table, const char *wanted, char *target
     }
     return ExportMissing;
 }
+
+WORD MachineAt(const BYTE *image, DWORD size)
+{
+    if (size < 0x40 || image[0] != 'M' || image[1] != 'Z') {
+        return 0;
+    }
+    DWORD header = Read32(image + 0x3C);
+    if (header > size - 6 || image[header] != 'P' || image[header + 1] != 'E' ||
+        image[header + 2] != 0 || image[header + 3] != 0) {
+        return 0;
+    }
+    return (WORD)Read16(image + header + 4);
+}

@@ -1,7 +1,6 @@
-// A library's exports read from its file's bytes. Loading a library runs its
-// code, and so does asking it for a forwarded export, even when it was mapped
-// without resolving its references: a file someone may have planted is only
-// ever read, never loaded.
+// An image's machine and a library's exports, read from the file's bytes. Loading a library runs
+// its code, and so does asking it for a forwarded export, even when it was mapped without resolving
+// its references: a file someone may have planted is only ever read, never loaded.
 #pragma once
 
 #include "platform/kernel32.h"
@@ -23,6 +22,9 @@ struct ExportTable {
     DWORD functionCount;
     DWORD nameCount;
 };
+
+// The PE machine an image's headers name, 0 when they are not a PE's.
+WORD MachineAt(const BYTE *image, DWORD size);
 
 // Null when the file's export directory can be read; otherwise why not, in
 // words for the report.
