@@ -49,9 +49,12 @@ TEST_F(CheckTest, GoldenReports)
         SCOPED_TRACE(c.name);
         Install();
         c.arrange();
-        Run(c.commandLine);
+        int code = Run(c.commandLine);
+        EXPECT_EQ(std::vector<std::string>{}, StateChangingCalls());
+        EXPECT_TRUE(NothingLeft());
         // Kept with LF endings; the CRLF is tested apart.
-        std::string report = output + fake::ErrorOutput();
+        std::string report =
+            output + fake::ErrorOutput() + "exit code " + std::to_string(code) + "\n";
         std::string lf;
         for (char ch : report) {
             if (ch != '\r') {

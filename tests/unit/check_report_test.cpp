@@ -14,29 +14,6 @@ namespace
 
 using Texts = std::vector<std::string>;
 
-TEST_F(CheckTest, HealthyMachineIsReady)
-{
-    EXPECT_EQ(EXIT_READY, Run()) << output;
-    EXPECT_EQ(Texts{}, NotOk()) << output;
-    EXPECT_EQ("verdict: ready", VerdictLine());
-    EXPECT_EQ("Windows 5.1 build 2600 Service Pack 3, 32-bit", Line("system").value);
-    EXPECT_EQ("C:\\Tovrin\\tovrin.exe, x86", Line("watchdog").value);
-    EXPECT_EQ("C:\\Tovrin\\tovrin.ini", Line("profile").value);
-    EXPECT_EQ("limit=128", Line("profile.value").value);
-    EXPECT_EQ("128 MiB", Line("limit").value);
-    EXPECT_EQ(SystemLibrary, Line("library").value);
-    EXPECT_EQ("1 protected volume", Line("volumes").value);
-    EXPECT_EQ("\\Device\\HarddiskVolume1 RAM enabled boot=none data=12.0 MiB",
-              Line("volume.C").value);
-    EXPECT_EQ("12.0 MiB, below the limit of 128 MiB", Line("total").value);
-    EXPECT_EQ("C:\\Tovrin: only Administrators and SYSTEM may change it",
-              Line("access.folder").value);
-    EXPECT_EQ("tovrin.exe is running, process id 1234", Line("running").value);
-    EXPECT_EQ("", fake::ErrorOutput());
-    EXPECT_EQ(Texts{}, StateChangingCalls());
-    EXPECT_TRUE(NothingLeft());
-}
-
 TEST_F(CheckTest, ReportIsPlainAsciiInCrLfLines)
 {
     sim::AddVolume("\\Device\\Harddisk\xE9Volume2", 'D', 0);
