@@ -61,30 +61,13 @@ struct Facts {
     DWORD startCount;
 };
 
-BOOL IsFile(const char *path);
-// A REG_DWORD of the key, or `otherwise` when it is missing or of another type.
-DWORD ReadNumber(HKEY key, const char *name, DWORD otherwise);
-// Up to `capacity` bytes of a file into `bytes`; `*size` is `capacity` when
-// it holds more. FALSE, with the error, when it cannot be read.
-BOOL ReadInto(const char *path, BYTE *bytes, DWORD capacity, DWORD *size, DWORD *error);
-// The whole file, at most `limit` bytes, in a block to be released with
-// LocalFree; null, with the error, when it cannot be read or is larger.
-BYTE *ReadWholeFile(const char *path, DWORD limit, DWORD *size, DWORD *error);
-// FALSE, leaving `path` empty, when folder\name does not fit MAX_PATH.
-BOOL JoinPath(char *path, const char *folder, const char *name);
+// ---- main.cpp: the runner ----
 
 // The entry point's work: the exit code for a command line.
 int CheckMain(const char *commandLine);
 
-// Fills `target` from a path as the user gave it (relative paths against the
-// current folder). FALSE, with a problem reported, when no full path of at
-// most MAX_PATH - 1 characters can be had.
-BOOL ResolveTarget(const char *given, Target *target);
-// The watchdog beside the check, under its shipped name.
-BOOL DefaultTargetPath(char *path);
-
-// The findings, in the order the runner calls them. FALSE ends the report:
-// nothing after it would be about a watchdog.
+// The findings, one file each, in the order the runner calls them. FALSE
+// ends the report: nothing after it would be about a watchdog.
 BOOL ReportSystem(Facts *facts);
 BOOL ReportWatchdogFile(Facts *facts);
 BOOL ReportProfile(Facts *facts);
@@ -97,6 +80,19 @@ BOOL ReportRunning(Facts *facts);
 // keeps of it.
 BOOL ReportStart(Facts *facts);
 BOOL ReportPersist(Facts *facts);
+
+// The live view of the overlays; the exit code.
+int Watch(Facts *facts);
+
+// ---- what /watch shares with the findings: watchdog.cpp, profile.cpp,
+// library.cpp, room.cpp ----
+
+// Fills `target` from a path as the user gave it (relative paths against the
+// current folder). FALSE, with a problem reported, when no full path of at
+// most MAX_PATH - 1 characters can be had.
+BOOL ResolveTarget(const char *given, Target *target);
+// The watchdog beside the check, under its shipped name.
+BOOL DefaultTargetPath(char *path);
 
 // The profile path, whether a file is there, and the limit, as the watchdog
 // forms and reads them; `raw` (MAX_PATH) gets the value as the platform
@@ -127,6 +123,22 @@ BOOL ReadRoom(const SystemFacts *system, Room *room);
 // lets the overlays grow by. `total` is the measured total.
 void ReportRoom(const Facts *facts, LONGLONG total);
 
+// ---- files.cpp: files and registry values, read bounded ----
+
+BOOL IsFile(const char *path);
+// A REG_DWORD of the key, or `otherwise` when it is missing or of another type.
+DWORD ReadNumber(HKEY key, const char *name, DWORD otherwise);
+// Up to `capacity` bytes of a file into `bytes`; `*size` is `capacity` when
+// it holds more. FALSE, with the error, when it cannot be read.
+BOOL ReadInto(const char *path, BYTE *bytes, DWORD capacity, DWORD *size, DWORD *error);
+// The whole file, at most `limit` bytes, in a block to be released with
+// LocalFree; null, with the error, when it cannot be read or is larger.
+BYTE *ReadWholeFile(const char *path, DWORD limit, DWORD *size, DWORD *error);
+// FALSE, leaving `path` empty, when folder\name does not fit MAX_PATH.
+BOOL JoinPath(char *path, const char *folder, const char *name);
+
+// ---- accounts.cpp: accounts, Administrators and sessions ----
+
 // Whether this check runs in the session at the console; `console` gets that
 // session (NO_CONSOLE_SESSION for none), `own` the check's.
 #define NO_CONSOLE_SESSION 0xFFFFFFFFu
@@ -148,5 +160,3 @@ extern const BYTE SidAdministrators[16];
 BOOL SidIs(const void *sid, const void *known);
 // Its length in bytes, by its count of sub-authorities.
 DWORD SidLength(const BYTE *sid);
-// The live view of the overlays; the exit code.
-int Watch(Facts *facts);

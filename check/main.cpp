@@ -10,14 +10,14 @@ static BOOL IsOption(const char *argument)
     return argument[0] == '/' || argument[0] == '-';
 }
 
-// Each reads what the ones above it learnt.
+// In this order: each finding reads what those above it learnt.
 static BOOL (*const Findings[])(Facts *) = {
-    ReportSystem,            // learns the system
-    ReportWatchdogFile,      // learns the watchdog's architecture
+    ReportSystem,            // learns the system, which most below read
+    ReportWatchdogFile,      // learns the watchdog's machine; without one the report ends
     ReportProfile,           // learns the profile and the limit
     ReportWriteFilter,       // learns the volumes, and whether one was written back
-    ReportAccess,            //
-    ReportWarningVisibility, //
+    ReportAccess,            // reads whether there is a profile
+    ReportWarningVisibility, // reads the system's version
     ReportRunning,           // reads the write-back; learns the running copies
     ReportStart,             // reads the running copies; learns where the starts are kept
     ReportPersist,           // reads the volumes and the starts
