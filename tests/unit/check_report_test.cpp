@@ -251,17 +251,6 @@ TEST_F(CheckTest, ProfileFindings)
     }
 }
 
-TEST_F(CheckTest, MissingProfileSaysWhereItBelongs)
-{
-    Install(nullptr);
-    EXPECT_EQ(EXIT_WARNINGS, Run());
-    EXPECT_EQ(
-        "C:\\Tovrin\\tovrin.ini: missing; the watchdog uses 128 MiB. Put the profile beside it, "
-        "named like the executable",
-        Line("profile").value);
-    EXPECT_FALSE(Has("access.profile"));
-}
-
 TEST_F(CheckTest, UnreadableProfileIsAWarning)
 {
     fake::AddFile(ProfilePath, DefaultProfile).openError = 5;
@@ -812,16 +801,9 @@ TEST_F(CheckTest, DialogFilterList)
     }
 }
 
-TEST_F(CheckTest, NoWatchdogRunning)
+// Not running at all: in the golden reports.
+TEST_F(CheckTest, ProcessListUnreadable)
 {
-    Install(DefaultProfile, false);
-    EXPECT_EQ(EXIT_WARNINGS, Run());
-    EXPECT_EQ(Texts{"WARNING running"}, NotOk());
-    EXPECT_EQ("tovrin.exe is not running: log on again, or start it as it starts at log-on",
-              Line("running").value);
-    EXPECT_TRUE(NothingLeft());
-
-    Install();
     fake::Fail("CreateToolhelp32Snapshot", 8);
     EXPECT_EQ(EXIT_WARNINGS, Run());
     EXPECT_EQ("the process list cannot be read (error 8)", Line("running").value);
