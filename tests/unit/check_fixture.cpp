@@ -8,6 +8,16 @@ const std::string ProfilePath = "C:\\Tovrin\\tovrin.ini";
 const std::string SystemLibrary = "C:\\WINDOWS\\system32\\EWFAPI.dll";
 const std::string RunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
+std::string Utf16(const std::string &text, bool mark)
+{
+    std::string out = mark ? "\xFF\xFE" : "";
+    for (char c : text) {
+        out += c;
+        out += '\0';
+    }
+    return out;
+}
+
 std::string PeHeader(unsigned machine)
 {
     return fake::PeImage((WORD)machine, {});

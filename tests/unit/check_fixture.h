@@ -53,6 +53,9 @@ extern const std::string ProfilePath;
 extern const std::string SystemLibrary;
 extern const std::string RunKey;
 
+// ASCII text as UTF-16LE, after the byte-order mark Task Scheduler writes
+// unless `mark` is false.
+std::string Utf16(const std::string &text, bool mark = true);
 // The first bytes of a PE image for this machine (0x14C x86, 0x8664 x64).
 std::string PeHeader(unsigned machine);
 // The permissions the guide's commands leave: Administrators and SYSTEM

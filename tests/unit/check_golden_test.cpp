@@ -40,6 +40,19 @@ TEST_F(CheckTest, GoldenReports)
              sim::AddVolume("\\Device\\HarddiskVolume3", 'E', 300 * MiB).horm = true;
          },
          check},
+        // The kit's own task as the kit packs it (UTF-16LE with its mark, CRLF)
+        // and as Task Scheduler keeps it once registered.
+        {"seven-shipped-task",
+         [] {
+             std::string crlf;
+             for (char ch : Read(TOVRIN_SOURCE_DIR "/windows/tovrin-task.xml")) {
+                 crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+             }
+             fake::SetVersion(6, 1, 7601, "Service Pack 1");
+             fake::SetRegistryValue(RunKey, "Tovrin", 1, "C:\\Vendor\\app.exe");
+             fake::AddFile("C:\\WINDOWS\\system32\\Tasks\\Tovrin", Utf16(crlf));
+         },
+         check},
         {"x64-watchdog-on-32-bit", [] { fake::AddFile(WatchdogPath, PeHeader(0x8664)); }, check},
         {"watchdog-missing", [] {}, "tovrin-check.exe C:\\Elsewhere\\tovrin.exe"},
         {"usage", [] {}, "tovrin-check.exe /x"},

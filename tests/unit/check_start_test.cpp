@@ -1,9 +1,7 @@
 // How the watchdog will start at the next log-on, and what the next restart
 // keeps: one table a finding, against the fake machine's registry, task
 // files and write filter.
-#include <fstream>
 #include <functional>
-#include <iterator>
 
 #include "check/startfiles.h"
 #include "tests/unit/check_fixture.h"
@@ -25,16 +23,6 @@ const char GoodSettings[] = "<DisallowStartIfOnBatteries>false</DisallowStartIfO
 const char GroupPrincipal[] =
     "<GroupId>S-1-5-32-544</GroupId><RunLevel>HighestAvailable</RunLevel>";
 const char LogonTrigger[] = "<LogonTrigger><Enabled>true</Enabled></LogonTrigger>";
-
-std::string Utf16(const std::string &text)
-{
-    std::string out = "\xFF\xFE";
-    for (char c : text) {
-        out += c;
-        out += '\0';
-    }
-    return out;
-}
 
 // A task file as Task Scheduler's Export writes it, from its parts.
 std::string TaskXml(const std::string &principal = GroupPrincipal,
@@ -722,23 +710,4 @@ TEST_F(CheckTest, PersistFindings)
         EXPECT_EQ(c.lines, lines) << c.what << ":\n" << output;
         EXPECT_TRUE(NothingLeft()) << c.what;
     }
-}
-
-// The kit's own task file, as the kit packs it (UTF-16LE with its mark, CRLF)
-// and as Task Scheduler keeps it once registered: a start with nothing wrong.
-TEST_F(CheckTest, ShippedTaskIsAGoodStart)
-{
-    std::ifstream source(TOVRIN_SOURCE_DIR "/windows/tovrin-task.xml", std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(source)), std::istreambuf_iterator<char>());
-    ASSERT_FALSE(text.empty());
-    std::string crlf;
-    for (char c : text) {
-        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    }
-    SevenWithTask(Utf16(crlf));
-    EXPECT_EQ(EXIT_READY, Run()) << output;
-    EXPECT_EQ("task \\Tovrin: C:\\Tovrin\\tovrin.exe, at log-on, elevated, in the user's session, "
-              "never stopped by Task Scheduler",
-              Line("start").value);
-    EXPECT_EQ(Texts{}, NotOk()) << output;
 }

@@ -7,19 +7,10 @@
 #include <vector>
 
 #include "check/startfiles.h"
+#include "tests/unit/check_fixture.h"
 
 namespace
 {
-
-std::string Utf16(const std::string &text, bool mark = true)
-{
-    std::string out = mark ? "\xFF\xFE" : "";
-    for (char c : text) {
-        out += c;
-        out += '\0';
-    }
-    return out;
-}
 
 const std::string Good = "<Task><Settings><ExecutionTimeLimit>PT0S</ExecutionTimeLimit>"
                          "</Settings><Actions><Exec><Command>&quot;C:\\T\\tovrin.exe&quot; -a"
