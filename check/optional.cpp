@@ -14,13 +14,12 @@ static const struct {
 } Rows[OptionalCallCount] = {OPTIONAL_CALLS(OPTIONAL_ROW)};
 #undef OPTIONAL_ROW
 
-// What the table has resolved so far, and why a row could not be.
+// What the table has resolved so far, and why a library could not be had.
 static BOOL LibraryTried[OptionalLibraryCount];
 static HMODULE Modules[OptionalLibraryCount];
 static DWORD LoadErrors[OptionalLibraryCount];
 static BOOL Tried[OptionalCallCount];
 static FARPROC Routines[OptionalCallCount];
-static DWORD Errors[OptionalCallCount];
 
 // From the system folder by its full path, and its own dependencies from
 // there too, not from beside the check: a copy elsewhere would run its code
@@ -50,10 +49,9 @@ FARPROC OptionalRoutine(OptionalCall call)
         Routines[call] = Modules[library] != nullptr
                              ? GetProcAddress(Modules[library], Rows[call].name)
                              : nullptr;
-        Errors[call] = Modules[library] == nullptr ? LoadErrors[library] : ERROR_PROC_NOT_FOUND;
     }
     if (Routines[call] == nullptr) {
-        SetLastError(Errors[call]);
+        SetLastError(Modules[library] == nullptr ? LoadErrors[library] : ERROR_PROC_NOT_FOUND);
     }
     return Routines[call];
 }

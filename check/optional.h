@@ -7,13 +7,16 @@
 #include "platform/ntdll.h"
 
 // library, name: the routine's type is the name followed by Routine.
-#define OPTIONAL_CALLS(row)                                                                        \
-    row(Kernel32, IsWow64Process)                 /* XP SP2 on */                                  \
-        row(Kernel32, GetSystemWow64DirectoryA)   /* 64-bit Windows' 32-bit system folder */       \
-        row(Kernel32, QueryFullProcessImageNameA) /* 6.0 on */                                     \
-        row(Kernel32, GetTickCount64)             /* 6.0 on */                                     \
-        row(Ntdll, NtQuerySystemInformation) row(Netapi32, NetUserGetLocalGroups)                  \
-            row(Netapi32, NetApiBufferFree)
+// clang-format off
+#define OPTIONAL_CALLS(row)                                                    \
+    row(Kernel32, IsWow64Process)             /* XP SP2 on */                  \
+    row(Kernel32, GetSystemWow64DirectoryA)   /* the 32-bit system folder */   \
+    row(Kernel32, QueryFullProcessImageNameA) /* 6.0 on */                     \
+    row(Kernel32, GetTickCount64)             /* 6.0 on */                     \
+    row(Ntdll, NtQuerySystemInformation)                                       \
+    row(Netapi32, NetUserGetLocalGroups)                                       \
+    row(Netapi32, NetApiBufferFree)
+// clang-format on
 
 #define OPTIONAL_ENUM(library, name) Optional##name,
 enum OptionalCall { OPTIONAL_CALLS(OPTIONAL_ENUM) OptionalCallCount };
