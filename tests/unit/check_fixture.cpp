@@ -1,5 +1,6 @@
 #include "tests/unit/check_fixture.h"
 
+#include <algorithm>
 #include <sstream>
 
 const char DefaultProfile[] = "; Tovrin\r\n[TOVRIN]\r\nlimit=128\r\n";
@@ -119,6 +120,62 @@ ReportLine CheckTest::Line(const std::string &key) const
     }
     EXPECT_EQ(1u, found.size()) << "lines with key " << key << " in:\n" << output;
     return found.empty() ? ReportLine() : found[0];
+}
+
+::testing::AssertionResult CheckTest::Reads(const std::string &expected) const
+{
+    size_t keyAt = expected.find(' ') + 1;
+    ReportLine line = Line(expected.substr(keyAt, expected.find(' ', keyAt) - keyAt));
+    std::string text = line.level + " " + line.key + " " + line.value;
+    if (Says(text, expected)) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "expected " << expected << "\n     got " << text;
+}
+
+bool Says(const std::string &line, const std::string &expected)
+{
+    size_t end = expected.find(" | ");
+    std::string head = expected.substr(0, end);
+    // The level and the key whole, then the value's start.
+    size_t keyEnd = std::min(line.find(' ', line.find(' ') + 1), line.size());
+    if (line.rfind(head, 0) != 0 || head.size() < keyEnd ||
+        (head.size() > keyEnd && head[keyEnd] != ' ')) {
+        return false;
+    }
+    size_t at = head.size();
+    while (end != std::string::npos) {
+        size_t start = end + 3;
+        end = expected.find(" | ", start);
+        at = line.find(expected.substr(start, end - start), at);
+        if (at == std::string::npos) {
+            return false;
+        }
+        at += (end == std::string::npos ? expected.size() : end) - start;
+    }
+    return true;
+}
+
+::testing::AssertionResult SayAll(const std::vector<std::string> &expected,
+                                  const std::vector<std::string> &lines)
+{
+    bool same = expected.size() == lines.size();
+    for (size_t i = 0; same && i < lines.size(); i++) {
+        same = Says(lines[i], expected[i]);
+    }
+    if (same) {
+        return ::testing::AssertionSuccess();
+    }
+    ::testing::AssertionResult failure = ::testing::AssertionFailure();
+    failure << "expected:";
+    for (const std::string &line : expected) {
+        failure << "\n  " << line;
+    }
+    failure << "\ngot:";
+    for (const std::string &line : lines) {
+        failure << "\n  " << line;
+    }
+    return failure;
 }
 
 bool CheckTest::Has(const std::string &key) const

@@ -38,6 +38,8 @@ class CheckTest : public ::testing::Test
     // The one line with this key; fails the test when there is not exactly one.
     ReportLine Line(const std::string &key) const;
     bool Has(const std::string &key) const;
+    // Whether the one line with the expectation's key is what it says (see Says).
+    ::testing::AssertionResult Reads(const std::string &expected) const;
     // The lines whose level is not "ok", as "LEVEL key".
     std::vector<std::string> NotOk() const;
     std::string VerdictLine() const;
@@ -65,3 +67,11 @@ void OnlyAdministrators(fake::File &file);
 // control, Users read and execute, Authenticated Users "create folders" there
 // and modify in what they create below it.
 void RootAsWindowsLeavesIt(fake::File &file);
+
+// Whether a report line, "LEVEL key value", is what `expected` says:
+// "LEVEL key", then after each " | " words its value holds, in that order. The
+// golden reports pin the whole wording; a finding's test names its fact.
+bool Says(const std::string &line, const std::string &expected);
+// Each line against its own expectation, none missing and none more.
+::testing::AssertionResult SayAll(const std::vector<std::string> &expected,
+                                  const std::vector<std::string> &lines);
