@@ -75,14 +75,20 @@ BOOL ReportWatchdogFile(Facts *facts)
         return FALSE;
     }
     // Larger than a frame may be without a stack probe.
-    static BYTE Header[4096];
+    const DWORD headerSize = 4096;
+    BYTE *header = (BYTE *)LocalAlloc(LMEM_FIXED, headerSize);
     DWORD got = 0;
-    DWORD error = 0;
-    if (!ReadInto(target->path, Header, sizeof Header, &got, &error)) {
+    DWORD error = GetLastError();
+    BOOL read = FALSE;
+    if (header != nullptr) {
+        read = ReadInto(target->path, header, headerSize, &got, &error);
+        target->machine = read ? MachineAt(header, got) : 0;
+        LocalFree(header);
+    }
+    if (!read) {
         Say(LevelProblem, "watchdog", CannotRead, target->path, error);
         return FALSE;
     }
-    target->machine = MachineAt(Header, got);
     const char *name = MachineName(target->machine);
     if (target->machine != MACHINE_X86 && target->machine != MACHINE_X64) {
         Say(LevelProblem, "watchdog", "%s: %s", target->path,
