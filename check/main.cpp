@@ -23,9 +23,6 @@ static BOOL (*const Findings[])(Facts *) = {
     ReportPersist,           // reads the volumes and the starts
 };
 
-// What the check learns, too large for a frame of its own.
-static Facts TheFacts;
-
 static int Report(Facts *facts)
 {
     for (BOOL (*finding)(Facts *) : Findings) {
@@ -52,19 +49,19 @@ static int Check(const char *commandLine)
     }
 
     StartReport();
-    // Nothing learnt yet, also where one process checks more than once.
-    Facts *facts = &TheFacts;
-    for (DWORD i = 0; i < sizeof TheFacts; ++i) {
+    // Nothing learnt yet.
+    Facts facts;
+    for (DWORD i = 0; i < sizeof facts; ++i) {
         // cppcheck-suppress useStandardLibrary ; no C runtime, so no memset
-        ((BYTE *)facts)[i] = 0;
+        ((BYTE *)&facts)[i] = 0;
     }
     // Without a path, the watchdog beside the check, in the path's place.
     if (overlong != 0) {
         // Cut by the splitter: longer than any path Windows allows.
         Say(LevelProblem, "watchdog", TOO_LONG);
     } else if ((count > first || DefaultTargetPath(arguments[first])) &&
-               ResolveTarget(arguments[first], &facts->target)) {
-        return watch ? Watch(facts) : Report(facts);
+               ResolveTarget(arguments[first], &facts.target)) {
+        return watch ? Watch(&facts) : Report(&facts);
     }
     return watch ? EXIT_NOT_READY : Verdict();
 }

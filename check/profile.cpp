@@ -115,27 +115,13 @@ BOOL ReportProfile(Facts *facts)
             "watchdog uses 128 MiB; save it as ANSI");
     }
 
-    // Larger than a frame may be without a stack probe.
-    const DWORD namesSize = 4096;
-    char *names = (char *)LocalAlloc(LMEM_FIXED, namesSize);
-    BOOL looked = names != nullptr;
-    error = GetLastError();
-    BOOL section = FALSE;
-    BOOL key = FALSE;
-    if (looked) {
-        GetPrivateProfileStringA(nullptr, nullptr, "", names, namesSize, target->profile);
-        section = ListHolds(names, PROFILE_SECTION);
-        GetPrivateProfileStringA(PROFILE_SECTION, nullptr, "", names, namesSize, target->profile);
-        key = section && ListHolds(names, PROFILE_KEY);
-        LocalFree(names);
-    }
+    char names[4096];
+    GetPrivateProfileStringA(nullptr, nullptr, "", names, sizeof names, target->profile);
+    BOOL section = ListHolds(names, PROFILE_SECTION);
+    GetPrivateProfileStringA(PROFILE_SECTION, nullptr, "", names, sizeof names, target->profile);
+    BOOL key = section && ListHolds(names, PROFILE_KEY);
 
-    if (!looked) {
-        Say(LevelWarning, "profile.value",
-            PROFILE_KEY "=%s: whether the profile holds it was not looked for: out of memory "
-                        "(error %u)",
-            raw, error);
-    } else if (!section || !key) {
+    if (!section || !key) {
         Say(LevelWarning, "profile.value", PROFILE_KEY "=%s: %s, so the watchdog uses the default",
             raw,
             section ? "no limit key in [" PROFILE_SECTION "]" : "no [" PROFILE_SECTION "] section");

@@ -74,21 +74,14 @@ BOOL ReportWatchdogFile(Facts *facts)
         Say(LevelProblem, "watchdog", "%s: a folder, not the watchdog's executable", target->path);
         return FALSE;
     }
-    // Larger than a frame may be without a stack probe.
-    const DWORD headerSize = 4096;
-    BYTE *header = (BYTE *)LocalAlloc(LMEM_FIXED, headerSize);
+    BYTE header[4096];
     DWORD got = 0;
-    DWORD error = GetLastError();
-    BOOL read = FALSE;
-    if (header != nullptr) {
-        read = ReadInto(target->path, header, headerSize, &got, &error);
-        target->machine = read ? MachineAt(header, got) : 0;
-        LocalFree(header);
-    }
-    if (!read) {
+    DWORD error = 0;
+    if (!ReadInto(target->path, header, sizeof header, &got, &error)) {
         Say(LevelProblem, "watchdog", CannotRead, target->path, error);
         return FALSE;
     }
+    target->machine = MachineAt(header, got);
     const char *name = MachineName(target->machine);
     if (target->machine != MACHINE_X86 && target->machine != MACHINE_X64) {
         Say(LevelProblem, "watchdog", "%s: %s", target->path,

@@ -298,7 +298,6 @@ FAULTS = [
           "a second check in one process finds no optional call"),
     Fault("check/optional.cpp", ": ERROR_PROC_NOT_FOUND", ": ERROR_MOD_NOT_FOUND",
           "a missing routine is reported as a missing library"),
-    Fault("check/profile.cpp", "        LocalFree(names);\n", "", "the profile's names are never freed"),
     Fault("check/report.cpp", "Problems += level == LevelProblem;", "Problems += level >= LevelWarning;",
           "warnings count as problems: exit 2 for a machine that is ready"),
     Fault("check/report.cpp", "Warnings += level == LevelWarning;", "Warnings += level >= LevelNote;",
