@@ -127,16 +127,35 @@ void SevenWithTask(const std::string &task)
 struct StartCase {
     const char *what;
     std::function<void()> setup;
-    Texts lines; // every "start" line, as "LEVEL key value"
+    Texts lines; // what every "start" line says
 };
 
-const std::string RunOk =
-    "ok start HKLM Run value Tovrin: C:\\Tovrin\\tovrin.exe, at log-on by Explorer";
-const std::string TaskHead = "task \\Tovrin: C:\\Tovrin\\tovrin.exe: ";
-const std::string Recreate = "; recreate it: schtasks /Create /TN Tovrin /XML tovrin-task.xml /F";
-const std::string Priority7 = "; Priority 7 is below normal, slow to react: set 4";
-const std::string NothingRead = "WARNING start nothing found starts tovrin.exe at log-on in "
-                                "what was read: run the check elevated";
+// Every line whose key starts so, as "LEVEL key value$": an expectation that
+// ends in '$' says its words end the line.
+Texts Said(const std::vector<ReportLine> &findings, const std::string &key)
+{
+    Texts lines;
+    for (const ReportLine &line : findings) {
+        if (line.key.rfind(key, 0) == 0) {
+            lines.push_back(line.level + " " + line.key + " " + line.value + "$");
+        }
+    }
+    return lines;
+}
+
+const std::string RunOk = "ok start HKLM Run value Tovrin: C:\\Tovrin\\tovrin.exe | by Explorer";
+const std::string UserRunOk =
+    "ok start HKU\\S-1-5-21-7-7-7-1001 Run value Tovrin: C:\\Tovrin\\tovrin.exe | by Explorer";
+const std::string TaskHead = "start task \\Tovrin: C:\\Tovrin\\tovrin.exe";
+const std::string TaskOk =
+    "ok " + TaskHead + " | at log-on | elevated | in the user's session | never stopped";
+const std::string JobHead = "start job C:\\WINDOWS\\Tasks\\Tovrin.job: C:\\Tovrin\\tovrin.exe";
+const std::string Priority7 = " | Priority 7 is below normal";
+const std::string Uac = " | User Account Control | filtered token";
+const std::string TwoStarts = "WARNING start.count 2 starts at log-on | two watchdogs";
+const std::string NoneButRunning =
+    "WARNING start nothing found starts tovrin.exe | though it runs now";
+const std::string NothingRead = "WARNING start nothing found starts tovrin.exe | in what was read";
 const std::string Admins = "S-1-5-21-7-7-7-500";
 const std::string Kiosk = "S-1-5-21-7-7-7-1001";
 // Who logs on: KIOSK\setup, an administrator only through a domain group,
@@ -160,9 +179,6 @@ void AutoLogon(const std::string &user, const std::string &domain)
     fake::SetRegistryValue(Winlogon, "DefaultUserName", 1, user);
     fake::SetRegistryValue(Winlogon, "DefaultDomainName", 1, domain);
 }
-const std::string Uac = "User Account Control gives it a filtered token: it measures 0; start it "
-                        "by the task tovrin-task.xml";
-
 } // namespace
 
 TEST_F(CheckTest, StartFindings)
@@ -171,7 +187,7 @@ TEST_F(CheckTest, StartFindings)
         {"Run value on XP", [] {}, {RunOk}},
         {"Run value under UAC",
          Seven,
-         {"PROBLEM start HKLM Run value Tovrin: C:\\Tovrin\\tovrin.exe: " + Uac}},
+         {"PROBLEM start HKLM Run value Tovrin: C:\\Tovrin\\tovrin.exe" + Uac}},
         {"Run value, UAC off",
          [] {
              Seven();
@@ -192,13 +208,12 @@ TEST_F(CheckTest, StartFindings)
              fake::SetRegistryValue(RunKey, "Long", 1, WatchdogPath + " " + std::string(3000, 'a'));
              fake::SetRegistryValue(RunKey, "Huge", 1, std::string(70000, 'x'));
          },
-         {"note start HKLM\\" + RunKey + ": a value too large, not read",
-          "ok start HKLM Run value Long: C:\\Tovrin\\tovrin.exe, at log-on by Explorer", RunOk,
-          "WARNING start.count 2 starts at log-on: two watchdogs would run at once; keep one"}},
+         {"note start HKLM\\" + RunKey + ": a value too large",
+          "ok start HKLM Run value Long: C:\\Tovrin\\tovrin.exe | by Explorer", RunOk, TwoStarts}},
         {"custom shell",
          [] { fake::SetRegistryValue(Winlogon, "Shell", 1, "C:\\Kiosk\\kiosk.exe /full"); },
-         {"PROBLEM start HKLM Run value Tovrin: C:\\Tovrin\\tovrin.exe: the shell is "
-          "C:\\Kiosk\\kiosk.exe /full, not Explorer, so this starts nothing; start it by a task"}},
+         {"PROBLEM start HKLM Run value Tovrin: C:\\Tovrin\\tovrin.exe | shell is "
+          "C:\\Kiosk\\kiosk.exe /full | starts nothing"}},
         {"Explorer by its path",
          [] { fake::SetRegistryValue(Winlogon, "Shell", 1, "C:\\WINDOWS\\Explorer.EXE"); },
          {RunOk}},
@@ -211,16 +226,13 @@ TEST_F(CheckTest, StartFindings)
              fake::SetRegistryValue("HKU\\S-1-5-18\\" + RunKey, "Watch", 1, WatchdogPath);
              fake::SetRegistryValue(User + "_Classes\\" + RunKey, "Watch", 1, WatchdogPath);
          },
-         {"PROBLEM start HKU\\S-1-5-21-7-7-7-1001 Run value Watch: C:\\Tovrin\\tovrin.exe: the "
-          "shell is kiosk.exe, not Explorer, so this starts nothing; start it by a task"}},
+         {"PROBLEM start HKU\\S-1-5-21-7-7-7-1001 Run value Watch: C:\\Tovrin\\tovrin.exe | "
+          "shell is kiosk.exe | starts nothing"}},
         {"another file",
          [] { fake::SetRegistryValue(RunKey, "Tovrin", 1, "\"C:\\Old Tovrin\\TOVRIN.EXE\" /x"); },
-         {"WARNING start HKLM Run value Tovrin: C:\\Old Tovrin\\TOVRIN.EXE: another file than "
-          "C:\\Tovrin\\tovrin.exe: point it at the checked one"}},
-        {"no start, running",
-         NoRunValue,
-         {"WARNING start nothing found starts tovrin.exe at log-on, though it runs now: start it "
-          "elevated at every log-on"}},
+         {"WARNING start HKLM Run value Tovrin: C:\\Old Tovrin\\TOVRIN.EXE | another file than "
+          "C:\\Tovrin\\tovrin.exe"}},
+        {"no start, running", NoRunValue, {NoneButRunning}},
         {"no start, not running",
          [] {
              fake::Reset();
@@ -229,16 +241,12 @@ TEST_F(CheckTest, StartFindings)
              fake::AddFile(WatchdogPath, PeHeader(0x14C));
          },
          // Whoever runs the check, by SID where it has no name.
-         {"note start.account S-1-5-21-7-7-7-500 logs on (at the console now): Administrators not "
-          "read (error 1332)",
-          "PROBLEM start nothing starts tovrin.exe at log-on: create its task from "
-          "tovrin-task.xml (on XP a Run value for an administrator)"}},
+         {"note start.account S-1-5-21-7-7-7-500 logs on (at the console now) | Administrators "
+          "not read | error 1332",
+          "PROBLEM start nothing starts tovrin.exe at log-on"}},
         {"two starts",
          [] { fake::SetRegistryValue(User + "\\" + RunKey, "Tovrin", 1, WatchdogPath); },
-         {RunOk,
-          "ok start HKU\\S-1-5-21-7-7-7-1001 Run value Tovrin: C:\\Tovrin\\tovrin.exe, at "
-          "log-on by Explorer",
-          "WARNING start.count 2 starts at log-on: two watchdogs would run at once; keep one"}},
+         {RunOk, UserRunOk, TwoStarts}},
         {"both views on 64-bit Windows",
          [] {
              fake::SetWow64(true, true);
@@ -247,9 +255,9 @@ TEST_F(CheckTest, StartFindings)
                  "C:\\Old\\tovrin.exe");
          },
          {RunOk,
-          "WARNING start HKLM Run (32-bit) value Old: C:\\Old\\tovrin.exe: another file than "
-          "C:\\Tovrin\\tovrin.exe: point it at the checked one",
-          "WARNING start.count 2 starts at log-on: two watchdogs would run at once; keep one"}},
+          "WARNING start HKLM Run (32-bit) value Old: C:\\Old\\tovrin.exe | another file than "
+          "C:\\Tovrin\\tovrin.exe",
+          TwoStarts}},
         {"the machine's Startup shortcut",
          [] {
              NoRunValue();
@@ -263,10 +271,9 @@ TEST_F(CheckTest, StartFindings)
              fake::AddFile(CommonStartup + "\\desktop.ini", "[.ShellClassInfo]");
          },
          {"note start Startup shortcut " + CommonStartup +
-              "\\Broken.lnk: its link information runs past the file, so where it points is "
-              "not known",
+              "\\Broken.lnk | link information runs past the file",
           "ok start Startup shortcut " + CommonStartup +
-              "\\Tovrin.lnk: C:\\Tovrin\\tovrin.exe, at log-on by Explorer"}},
+              "\\Tovrin.lnk: C:\\Tovrin\\tovrin.exe | by Explorer"}},
         {"a user's Startup shortcut under UAC",
          [] {
              Seven();
@@ -282,7 +289,7 @@ TEST_F(CheckTest, StartFindings)
              fake::AddFile("C:\\Users\\admin\\Startup\\watch.lnk", Lnk(WatchdogPath));
          },
          {"PROBLEM start Startup shortcut C:\\Users\\kiosk\\Startup\\watch.lnk: "
-          "C:\\Tovrin\\tovrin.exe: " +
+          "C:\\Tovrin\\tovrin.exe" +
           Uac}},
         {"turned off in Task Manager, and on again",
          [] {
@@ -296,15 +303,10 @@ TEST_F(CheckTest, StartFindings)
              fake::SetRegistryValue(User + "\\" + approved, "Tovrin", 3,
                                     std::string("\x02\0\0\0\0\0\0\0", 8));
          },
-         {"PROBLEM start HKLM Run value Tovrin: C:\\Tovrin\\tovrin.exe: turned off in Task "
-          "Manager's Startup list: turn it on there",
-          "ok start HKU\\S-1-5-21-7-7-7-1001 Run value Tovrin: C:\\Tovrin\\tovrin.exe, at "
-          "log-on by Explorer",
-          "WARNING start.count 2 starts at log-on: two watchdogs would run at once; keep one"}},
-        {"the shipped task",
-         [] { SevenWithTask(Task()); },
-         {"ok start task \\Tovrin: C:\\Tovrin\\tovrin.exe, at log-on, elevated, in the user's "
-          "session, never stopped by Task Scheduler"}},
+         {"PROBLEM start HKLM Run value Tovrin: C:\\Tovrin\\tovrin.exe | turned off in Task "
+          "Manager",
+          UserRunOk, TwoStarts}},
+        {"the shipped task", [] { SevenWithTask(Task()); }, {TaskOk}},
         {"a task in a folder, interactive user",
          [] {
              Seven();
@@ -317,7 +319,7 @@ TEST_F(CheckTest, StartFindings)
              fake::AddFile(Tasks + "\\Other", Utf16(TaskXml(GroupPrincipal, GoodSettings,
                                                             LogonTrigger, "C:\\Other\\a.exe")));
          },
-         {"note start task \\Vendor\\Watch: C:\\Tovrin\\tovrin.exe: starts only for KIOSK\\user"}},
+         {"note start task \\Vendor\\Watch: C:\\Tovrin\\tovrin.exe | starts only for KIOSK\\user"}},
         {"an x86 check on 64-bit Windows reads the 64-bit Tasks folder",
          [] {
              fake::SetVersion(6, 1, 7601, "Service Pack 1");
@@ -328,15 +330,10 @@ TEST_F(CheckTest, StartFindings)
              // What the 32-bit view of system32 would show instead.
              fake::AddFile(Tasks + "\\Tovrin", Task("<GroupId>S-1-5-32-544</GroupId>"));
          },
-         {RunOk,
-          "ok start task \\Tovrin: C:\\Tovrin\\tovrin.exe, at log-on, elevated, in the user's "
-          "session, never stopped by Task Scheduler",
-          "WARNING start.count 2 starts at log-on: two watchdogs would run at once; keep one"}},
+         {RunOk, TaskOk, TwoStarts}},
         {"a task file too large",
          [] { SevenWithTask(Task() + std::string(TASK_FILE_MAX, ' ')); },
-         {"WARNING start task \\Tovrin: too large for this check; see schtasks /Query /TN "
-          "\\Tovrin /XML",
-          NothingRead}},
+         {"WARNING start task \\Tovrin: too large", NothingRead}},
         {"the guide's old schtasks /SC ONLOGON task",
          [] {
              SevenWithTask(Task("<UserId>KIOSK\\admin</UserId><LogonType>InteractiveToken"
@@ -344,11 +341,11 @@ TEST_F(CheckTest, StartFindings)
                                 "<MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>"
                                 "<Enabled>true</Enabled>"));
          },
-         {"PROBLEM start " + TaskHead +
-          "starts only for KIOSK\\admin; Task Scheduler stops it 72 hours after each log-on "
-          "(ExecutionTimeLimit absent, the default PT72H); neither started nor kept running on "
+         {"PROBLEM " + TaskHead +
+          " | starts only for KIOSK\\admin | stops it 72 hours after each log-on | "
+          "ExecutionTimeLimit absent, the default PT72H | neither started nor kept running on "
           "batteries" +
-          Priority7 + Recreate}},
+          Priority7}},
         {"PT72H and no HighestAvailable",
          [] {
              SevenWithTask(Task("<GroupId>S-1-5-32-544</GroupId>",
@@ -356,11 +353,9 @@ TEST_F(CheckTest, StartFindings)
                                 "<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>"
                                 "<ExecutionTimeLimit>PT72H</ExecutionTimeLimit>"));
          },
-         {"PROBLEM start " + TaskHead +
-          "not elevated (RunLevel is not HighestAvailable): it measures 0; Task Scheduler stops it "
-          "72 hours after each log-on "
-          "(ExecutionTimeLimit PT72H)" +
-          Priority7 + Recreate}},
+         {"PROBLEM " + TaskHead +
+          " | not elevated | stops it 72 hours after each log-on | ExecutionTimeLimit PT72H" +
+          Priority7}},
         {"a limit in days and minutes",
          [] {
              SevenWithTask(Task(GroupPrincipal,
@@ -368,9 +363,8 @@ TEST_F(CheckTest, StartFindings)
                                 "<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>"
                                 "<ExecutionTimeLimit>P3DT30M</ExecutionTimeLimit>"));
          },
-         {"PROBLEM start " + TaskHead +
-          "Task Scheduler stops it 72 hours after each log-on (ExecutionTimeLimit P3DT30M)" +
-          Priority7 + Recreate}},
+         {"PROBLEM " + TaskHead +
+          " | stops it 72 hours after each log-on | ExecutionTimeLimit P3DT30M" + Priority7}},
         {"not interactive, disabled, a limit that is no duration",
          [] {
              SevenWithTask(Task("<UserId>S-1-5-18</UserId><LogonType>ServiceAccount</LogonType>"
@@ -380,39 +374,26 @@ TEST_F(CheckTest, StartFindings)
                                 "</DisallowStartIfOnBatteries><StopIfGoingOnBatteries>false"
                                 "</StopIfGoingOnBatteries>"));
          },
-         {"PROBLEM start " + TaskHead +
-          "disabled; not in the user's session (UserId S-1-5-18): nobody sees its "
-          "warning; ExecutionTimeLimit forever is no duration: set PT0S; not started on "
-          "batteries" +
-          Priority7 + Recreate}},
+         {"PROBLEM " + TaskHead +
+          " | disabled | not in the user's session (UserId S-1-5-18) | ExecutionTimeLimit forever "
+          "is no duration | not started on batteries" +
+          Priority7}},
         {"no log-on trigger",
          [] { SevenWithTask(Task(GroupPrincipal, GoodSettings, "<BootTrigger/>")); },
-         {"WARNING start " + TaskHead + "no log-on trigger",
-          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: start it "
-          "elevated at every log-on"}},
+         {"WARNING " + TaskHead + ": no log-on trigger$", NoneButRunning}},
         {"a task cut short",
          [] { SevenWithTask(Task().substr(0, Task().size() - 14)); },
-         {"WARNING start task \\Tovrin: cut short before </Task>, so Task Scheduler cannot run "
-          "it" +
-              Recreate,
-          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: start it "
-          "elevated at every log-on"}},
+         {"WARNING start task \\Tovrin: cut short before </Task>", NoneButRunning}},
         {"a task saved as UTF-8",
          [] { SevenWithTask(TaskXml()); },
-         {"WARNING start task \\Tovrin: not UTF-16 with a byte-order mark, so Task Scheduler "
-          "cannot run it" +
-              Recreate,
-          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: start it "
-          "elevated at every log-on"}},
+         {"WARNING start task \\Tovrin: not UTF-16 with a byte-order mark", NoneButRunning}},
         {"a job with the 72-hour default",
          [] {
              NoRunValue();
              fake::AddFile(Jobs + "\\Tovrin.job", Job(72ul * 3600 * 1000, 0x40 | 0x80));
          },
-         {"PROBLEM start job C:\\WINDOWS\\Tasks\\Tovrin.job: C:\\Tovrin\\tovrin.exe: Task "
-          "Scheduler stops it 72 "
-          "hours after each start: untick \"Stop the task if it runs for 72 hours\"; held back "
-          "or stopped on batteries"}},
+         {"PROBLEM " + JobHead +
+          " | stops it 72 hours after each start | held back or stopped on batteries"}},
         {"a job without a limit, and one cut short",
          [] {
              NoRunValue();
@@ -420,83 +401,65 @@ TEST_F(CheckTest, StartFindings)
              fake::AddFile(Jobs + "\\Broken.job", Job(0xFFFFFFFF, 0).substr(0, 0x50));
              fake::AddFile(Jobs + "\\notes.txt", "not a job");
          },
-         {"note start job C:\\WINDOWS\\Tasks\\Broken.job: its application name runs past the "
-          "file, not read",
-          "ok start job C:\\WINDOWS\\Tasks\\Tovrin.job: C:\\Tovrin\\tovrin.exe, at log-on, never "
-          "stopped by Task "
-          "Scheduler"}},
+         {"note start job C:\\WINDOWS\\Tasks\\Broken.job | application name runs past the file",
+          "ok " + JobHead + " | at log-on | never stopped"}},
         {"a disabled job at boot",
          [] {
              NoRunValue();
              fake::AddFile(Jobs + "\\Tovrin.job", Job(0xFFFFFFFF, 0x4, 6));
          },
-         {"PROBLEM start job C:\\WINDOWS\\Tasks\\Tovrin.job: C:\\Tovrin\\tovrin.exe: no log-on "
-          "trigger; disabled",
-          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: start it "
-          "elevated at every log-on"}},
+         {"PROBLEM " + JobHead + " | no log-on trigger | disabled", NoneButRunning}},
         {"a service account's task, with no LogonType",
          [] {
              SevenWithTask(Task("<UserId>nt authority\\system</UserId>"
                                 "<RunLevel>HighestAvailable</RunLevel>"));
              fake::AddFile(Tasks + "\\Other", Task("<UserId>S-1-5-19</UserId>"));
          },
-         {"PROBLEM start task \\Other: C:\\Tovrin\\tovrin.exe: not elevated (RunLevel is not "
-          "HighestAvailable): it measures 0; not in the user's session (UserId S-1-5-19): nobody "
-          "sees its warning" +
-              Recreate,
-          "PROBLEM start " + TaskHead +
-              "not in the user's session (UserId nt authority\\system): nobody sees its warning" +
-              Recreate,
-          "WARNING start.count 2 starts at log-on: two watchdogs would run at once; keep one"}},
+         {"PROBLEM start task \\Other: C:\\Tovrin\\tovrin.exe | not elevated | not in the "
+          "user's session (UserId S-1-5-19)",
+          "PROBLEM " + TaskHead + ": not in the user's session (UserId nt authority\\system)",
+          TwoStarts}},
         {"LeastPrivilege in words",
          [] {
              SevenWithTask(Task("<GroupId>S-1-5-32-544</GroupId><RunLevel>LeastPrivilege"
                                 "</RunLevel>"));
          },
-         {"PROBLEM start " + TaskHead +
-          "not elevated (RunLevel is not HighestAvailable): it measures 0" + Recreate}},
+         {"PROBLEM " + TaskHead + ": not elevated | measures 0; recreate"}},
         {"a log-on trigger turned off, and a priority below normal",
          [] {
              SevenWithTask(Task(GroupPrincipal,
                                 std::string(GoodSettings) + "<Priority>8</Priority>",
                                 "<LogonTrigger><Enabled>false</Enabled></LogonTrigger>"));
          },
-         {"WARNING start " + TaskHead +
-              "no log-on trigger; Priority 8 is below normal, slow to react: set 4",
-          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: start it "
-          "elevated at every log-on"}},
+         {"WARNING " + TaskHead + ": no log-on trigger | Priority 8 is below normal",
+          NoneButRunning}},
         {"a trigger for another account than the one that logs on",
          [] {
              SevenWithTask(Task(GroupPrincipal, GoodSettings,
                                 "<LogonTrigger><UserId>KIOSK\\setup</UserId></LogonTrigger>"));
              AutoLogon("kiosk", "KIOSK");
          },
-         {"PROBLEM start.account KIOSK\\kiosk logs on (automatically): not in Administrators, so "
-          "the "
-          "watchdog gets no rights",
-          "WARNING start " + TaskHead + "starts only for KIOSK\\setup, not KIOSK\\kiosk"}},
+         {"PROBLEM start.account KIOSK\\kiosk logs on (automatically) | not in Administrators",
+          "WARNING " + TaskHead + " | starts only for KIOSK\\setup, not KIOSK\\kiosk"}},
         {"automatic log-on as an administrator through a domain group, someone else at the console",
          [] {
              SevenWithTask(Task());
              AutoLogon("setup", "KIOSK");
              fake::SetConsoleSession(1, 1, Kiosk);
          },
-         {"ok start task \\Tovrin: C:\\Tovrin\\tovrin.exe, at log-on, elevated, in the user's "
-          "session, never stopped by Task Scheduler"}},
+         {TaskOk}},
         {"automatic log-on as no administrator",
          [] { AutoLogon("kiosk", "KIOSK"); },
-         {"PROBLEM start.account KIOSK\\kiosk logs on (automatically): not in Administrators, "
-          "so the watchdog gets no rights",
+         {"PROBLEM start.account KIOSK\\kiosk logs on (automatically) | not in Administrators",
           RunOk}},
         {"automatic log-on with names at their longest",
          [] { AutoLogon(std::string(259, 'u'), std::string(259, 'd')); },
          {"note start.account " + std::string(259, 'd') + "\\" + std::string(259, 'u') +
-              " logs on (automatically): Administrators not read (error 2221)",
+              " logs on (automatically) | Administrators not read | error 2221",
           RunOk}},
         {"no administrator at the console",
          [] { AtConsole(Kiosk); },
-         {"PROBLEM start.account KIOSK\\kiosk logs on (at the console now): not in Administrators, "
-          "so the watchdog gets no rights",
+         {"PROBLEM start.account KIOSK\\kiosk logs on (at the console now) | not in Administrators",
           RunOk}},
         {"an administrator through a group at the console, a task for another account",
          [] {
@@ -504,31 +467,29 @@ TEST_F(CheckTest, StartFindings)
                                 "<LogonTrigger><UserId>KIOSK\\kiosk</UserId></LogonTrigger>"));
              AtConsole("S-1-5-21-7-7-7-1000");
          },
-         {"note start " + TaskHead + "starts only for KIOSK\\kiosk"}},
+         {"note " + TaskHead + " | starts only for KIOSK\\kiosk"}},
         {"the check away from the console",
          [] { AtConsole(Kiosk, 3); },
-         {"note start.account no automatic log-on, and this check is not at the console: who logs "
-          "on is not known",
-          RunOk}},
+         {"note start.account no automatic log-on | not at the console | not known", RunOk}},
         {"the account at the console unreadable",
          [] {
              AtConsole(Kiosk);
              fake::Fail("GetTokenInformation", 5);
          },
-         {"note start.account no automatic log-on, and the account at the console cannot be read "
-          "(error 5)",
+         {"note start.account no automatic log-on | account at the console cannot be read | "
+          "error 5",
           RunOk}},
         {"membership that cannot be read",
          [] {
              AutoLogon("setup", "KIOSK");
              fake::Fail("NetUserGetLocalGroups", 5);
          },
-         {"note start.account KIOSK\\setup logs on (automatically): Administrators not read "
-          "(error 5)",
+         {"note start.account KIOSK\\setup logs on (automatically) | Administrators not read | "
+          "error 5",
           RunOk}},
         {"no memory to look with",
          [] { fake::Fail("LocalAlloc", 8); },
-         {"WARNING start the starts at log-on were not looked for: out of memory (error 8)"}},
+         {"WARNING start | not looked for | out of memory | error 8"}},
         {"a task folder that cannot be listed",
          [] {
              Seven();
@@ -538,16 +499,14 @@ TEST_F(CheckTest, StartFindings)
              // Not known to run either: still only a warning.
              fake::Fail("CreateToolhelp32Snapshot", 5);
          },
-         {"note start " + Tasks + ": cannot be read (error 5)", NothingRead}},
+         {"note start " + Tasks + " | cannot be read | error 5", NothingRead}},
         {"a Run key that cannot be opened, and a job that cannot be read",
          [] {
              fake::SetKeyWritten(User + "\\" + RunKey, 0, 5);
              fake::AddFile(Jobs + "\\Tovrin.job", Job(0xFFFFFFFF, 0)).openError = 5;
          },
-         {RunOk,
-          "note start HKU\\S-1-5-21-7-7-7-1001\\Software\\Microsoft\\Windows\\CurrentVersion\\Run: "
-          "cannot be read (error 5)",
-          "note start job C:\\WINDOWS\\Tasks\\Tovrin.job: cannot be read (error 5)"}},
+         {RunOk, "note start " + User + "\\" + RunKey + " | cannot be read | error 5",
+          "note start job C:\\WINDOWS\\Tasks\\Tovrin.job | cannot be read | error 5"}},
         {"another program's task too large",
          [] {
              SevenWithTask(Task());
@@ -556,29 +515,19 @@ TEST_F(CheckTest, StartFindings)
                                                   "</Command></Exec></Actions></Task>" +
                                                   std::string(TASK_FILE_MAX, ' ')));
          },
-         {"ok start task \\Tovrin: C:\\Tovrin\\tovrin.exe, at log-on, elevated, in the user's "
-          "session, never stopped by Task Scheduler"}},
+         {TaskOk}},
         {"a job whose log-on trigger is itself disabled",
          [] {
              NoRunValue();
              fake::AddFile(Jobs + "\\Tovrin.job", Job(0xFFFFFFFF, 0, 7, 0x4));
          },
-         {"WARNING start job C:\\WINDOWS\\Tasks\\Tovrin.job: C:\\Tovrin\\tovrin.exe: no log-on "
-          "trigger",
-          "WARNING start nothing found starts tovrin.exe at log-on, though it runs now: start it "
-          "elevated at every log-on"}},
+         {"WARNING " + JobHead + " | no log-on trigger", NoneButRunning}},
     };
     for (const StartCase &c : cases) {
         Install();
         c.setup();
         Run();
-        Texts lines;
-        for (const ReportLine &line : Findings()) {
-            if (line.key.rfind("start", 0) == 0) {
-                lines.push_back(line.level + " " + line.key + " " + line.value);
-            }
-        }
-        EXPECT_EQ(c.lines, lines) << c.what << ":\n" << output;
+        EXPECT_TRUE(SayAll(c.lines, Said(Findings(), "start"))) << c.what;
         EXPECT_TRUE(NothingLeft()) << c.what;
     }
 }
@@ -589,27 +538,23 @@ namespace
 struct PersistCase {
     const char *what;
     std::function<void()> setup;
-    Texts lines; // every "persist" line, as "LEVEL value"
+    Texts lines; // what every "persist" line says
 };
 
-const char Kept[] = "ok nothing of the installation or its start lives only in an overlay";
+const char Kept[] = "ok persist nothing | lives only in an overlay";
 
-std::string Lost(const std::string &what, char drive = 'C')
+std::string Lost(const std::string &what)
 {
-    return std::string("PROBLEM ") + what + ": written since the last boot on " + drive +
-           ":, whose overlay is on: lost at the next restart: run `ewfmgr " + drive +
-           ": -commit`, then restart";
+    return "PROBLEM persist " + what +
+           ": written since the last boot | overlay is on | lost at the next restart";
 }
 
 std::string Unknown(const std::string &what)
 {
-    return "note " + what +
-           ": on C:, whose write filter record could not be read: whether the next restart keeps "
-           "it is not known";
+    return "note persist " + what + ": on C: | record could not be read | not known";
 }
 
-const char Committed[] =
-    "note C: the pending boot command is commit: the changes are kept at the next restart";
+const char Committed[] = "note persist C: | boot command is commit | kept at the next restart";
 
 // The watchdog's file copied in `ago` before now: a new creation time, its
 // source's last-write time.
@@ -685,29 +630,22 @@ TEST_F(CheckTest, PersistFindings)
          {Lost(WatchdogPath)}},
         {"the volumes not read",
          [] { fake::Fail("EwfMgrGetProtectedVolumeList", 5); },
-         {"note the write filter's volumes were not read, so what the next restart keeps is "
-          "not known"}},
+         {"note persist the write filter's volumes were not read | not known"}},
         {"the system volume's record not read",
          [] { fake::Fail("EwfMgrGetProtectedVolumeConfig", 5, "\\Device\\HarddiskVolume1"); },
          {Unknown("C:\\Tovrin"), Unknown(WatchdogPath), Unknown(ProfilePath),
           Unknown("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run")}},
         {"a file's times not read",
          [] { fake::Fail("GetFileAttributesExA", 5); },
-         {"note C:\\Tovrin: its times cannot be read (error 5)",
-          "note C:\\Tovrin\\tovrin.exe: its times cannot be read (error 5)",
-          "note C:\\Tovrin\\tovrin.ini: its times cannot be read (error 5)", Kept}},
+         {"note persist C:\\Tovrin: its times cannot be read | error 5",
+          "note persist C:\\Tovrin\\tovrin.exe: its times cannot be read | error 5",
+          "note persist C:\\Tovrin\\tovrin.ini: its times cannot be read | error 5", Kept}},
     };
     for (const PersistCase &c : cases) {
         Install();
         c.setup();
         Run();
-        Texts lines;
-        for (const ReportLine &line : Findings()) {
-            if (line.key == "persist") {
-                lines.push_back(line.level + " " + line.value);
-            }
-        }
-        EXPECT_EQ(c.lines, lines) << c.what << ":\n" << output;
+        EXPECT_TRUE(SayAll(c.lines, Said(Findings(), "persist"))) << c.what;
         EXPECT_TRUE(NothingLeft()) << c.what;
     }
 }
