@@ -4,6 +4,7 @@
 #   check_pe.sh imports OBJDUMP EXE LIST MAX_SUBSYSTEM gui|console
 #       the import table is LIST, exactly, and the subsystem is as named
 #   check_pe.sh instructions OBJDUMP EXE x86|x64        nothing the oldest CPU lacks
+#   check_pe.sh stack OBJDUMP EXE                      no frame steps over the guard page
 #   check_pe.sh flags OBJDUMP EXE x86|x64               ASLR, DEP, no TLS, time stamp 0,
 #                                                       and on x86 no exception handlers
 #   check_pe.sh size EXE MAX_BYTES
@@ -91,6 +92,24 @@ instructions)
         exit 1
     fi
     echo "$exe: $count instructions, all on $baseline"
+    ;;
+stack)
+    objdump=$2 exe=$3
+    # The stack is committed a page at a time as its guard page is touched:
+    # a frame that moves the stack pointer by more than a page at once, and
+    # touches below, faults instead.
+    # A move by a register's size is one the build cannot bound.
+    moves=$("$objdump" -d --no-show-raw-insn "$exe" |
+        awk -F'\t' '$2 ~ /^sub +[^,]+,%[er]sp$/ { sub(/^ +/, "", $1); sub(/:$/, "", $1); v = $2
+            sub(/^sub +/, "", v); sub(/,.*/, "", v); sub(/^\$0x/, "", v); print $1, v }')
+    [ -n "$moves" ] || fail "no stack frame read from $exe"
+    largest=0
+    while read -r at size; do
+        [[ $size =~ ^[0-9a-f]+$ ]] || fail "$exe at $at: the stack moves by $size, a size not known"
+        [ $((16#$size)) -le 4096 ] || fail "$exe at $at: the stack moves by 0x$size at once, past the guard page"
+        [ $((16#$size)) -le "$largest" ] || largest=$((16#$size))
+    done <<<"$moves"
+    echo "$exe: $(wc -l <<<"$moves") frames, none moves the stack by more than a page ($largest bytes at most)"
     ;;
 flags)
     objdump=$2 exe=$3 arch=$4

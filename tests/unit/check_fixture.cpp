@@ -133,8 +133,10 @@ ReportLine CheckTest::Line(const std::string &key) const
     return ::testing::AssertionFailure() << "expected " << expected << "\n     got " << text;
 }
 
-bool Says(const std::string &line, const std::string &expected)
+bool Says(const std::string &line, const std::string &wanted)
 {
+    bool ends = !wanted.empty() && wanted.back() == '$';
+    std::string expected = ends ? wanted.substr(0, wanted.size() - 1) : wanted;
     size_t end = expected.find(" | ");
     std::string head = expected.substr(0, end);
     // The level and the key whole, then the value's start.
@@ -153,7 +155,7 @@ bool Says(const std::string &line, const std::string &expected)
         }
         at += (end == std::string::npos ? expected.size() : end) - start;
     }
-    return true;
+    return !ends || at == line.size();
 }
 
 ::testing::AssertionResult SayAll(const std::vector<std::string> &expected,

@@ -69,7 +69,8 @@ void OnlyAdministrators(fake::File &file);
 void RootAsWindowsLeavesIt(fake::File &file);
 
 // Whether a report line, "LEVEL key value", is what `expected` says:
-// "LEVEL key", then after each " | " words its value holds, in that order. The
+// "LEVEL key", then after each " | " words its value holds, in that order; a
+// final '$' says the line ends there. The
 // golden reports pin the whole wording; a finding's test names its fact.
 bool Says(const std::string &line, const std::string &expected);
 // Each line against its own expectation, none missing and none more.

@@ -31,6 +31,9 @@ TEST(Says, NamesTheLevelTheKeyAndTheWordsInOrder)
         {"WARNING volume.D | error 6", false},
         {"WARNING volume.D cannot", false},
         {"WARNING volume.D D: cannot be opened (error 5) now", false},
+        {"WARNING volume.D | (error 5)$", true},
+        {"WARNING volume.D | error 5$", false},
+        {"WARNING volume.D D: cannot$", false},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(c.says, Says(line, c.expected)) << c.expected;
