@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 
 #include "tests/unit/check_fixture.h"
@@ -56,6 +57,21 @@ TEST_F(CheckTest, GoldenReports)
         {"x64-watchdog-on-32-bit", [] { fake::AddFile(WatchdogPath, PeHeader(0x8664)); }, check},
         {"watchdog-missing", [] {}, "tovrin-check.exe C:\\Elsewhere\\tovrin.exe"},
         {"usage", [] {}, "tovrin-check.exe /x"},
+        // The live view: C: grows 1 MiB a poll, and Ctrl+C after the third.
+        {"watch",
+         [] {
+             auto polls = std::make_shared<unsigned>(0);
+             fake::OnCall([polls](const std::string &api) {
+                 if (api == "EwfMgrGetProtectedVolumeList") {
+                     sim::FindVolume(sim::Widen("\\Device\\HarddiskVolume1"))->ramDataSize +=
+                         *polls == 0 ? 0 : MiB;
+                     if (++*polls == 3) {
+                         fake::PressCtrl(CTRL_C_EVENT);
+                     }
+                 }
+             });
+         },
+         "tovrin-check.exe /watch"},
     };
     const bool write = std::getenv("TOVRIN_WRITE_GOLDEN") != nullptr;
     for (const GoldenCase &c : cases) {
