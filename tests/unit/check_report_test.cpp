@@ -14,6 +14,20 @@ namespace
 
 using Texts = std::vector<std::string>;
 
+// The lines of this key and of those below it ("running", "running.path"...)
+// as "LEVEL key value" with the line's end: an expectation ending in "\r\n"
+// says where the value stops.
+Texts Printed(const std::vector<ReportLine> &findings, const std::string &key)
+{
+    Texts lines;
+    for (const ReportLine &line : findings) {
+        if (line.key == key || line.key.rfind(key + ".", 0) == 0) {
+            lines.push_back(line.level + " " + line.key + " " + line.value + "\r\n");
+        }
+    }
+    return lines;
+}
+
 TEST(Says, NamesTheLevelTheKeyAndTheWordsInOrder)
 {
     const std::string line = "WARNING volume.D D: cannot be opened (error 5)";
@@ -51,7 +65,7 @@ TEST_F(CheckTest, ReportIsPlainAsciiInCrLfLines)
             << output;
     }
     // A name that is not plain ASCII is given by its SID.
-    EXPECT_NE(std::string::npos, Line("access.folder").value.find("S-1-5-21-1-2-3-1001 (owner)"));
+    EXPECT_TRUE(Reads("WARNING access.folder | S-1-5-21-1-2-3-1001 (owner)"));
 }
 
 struct UsageCase {
@@ -173,7 +187,7 @@ TEST_F(CheckTest, SystemIsDescribed)
     fake::SetOwnMachine(0x8664);
     fake::AddFile(WatchdogPath, PeHeader(0x8664));
     Run();
-    EXPECT_EQ("Windows 6.1 build 7601 Service Pack 1, 64-bit", Line("system").value);
+    EXPECT_TRUE(Reads("ok system | 6.1 | 7601 | Service Pack 1 | 64-bit"));
 
     // XP before SP2 has no IsWow64Process: a 32-bit system all the same.
     fake::Reset();
@@ -181,7 +195,7 @@ TEST_F(CheckTest, SystemIsDescribed)
     fake::SetWow64(false, false);
     fake::SetVersion(5, 1, 2600, "");
     Run();
-    EXPECT_EQ("Windows 5.1 build 2600, 32-bit", Line("system").value);
+    EXPECT_TRUE(Reads("ok system | 5.1 | 2600 | 32-bit"));
 }
 
 struct ProfileCase {
@@ -195,72 +209,77 @@ struct ProfileCase {
 TEST_F(CheckTest, ProfileFindings)
 {
     const ProfileCase cases[] = {
-        {"missing", nullptr, {"WARNING profile"}, nullptr, "128 MiB (default)"},
+        {"missing", nullptr, {"WARNING profile"}, nullptr, "ok limit 128 MiB (default)"},
         {"no section",
          "[OTHER]\nlimit=5\n",
          {"WARNING profile.value"},
-         "limit=128: no [TOVRIN] section, so the watchdog uses the default",
-         "128 MiB"},
+         "WARNING profile.value limit=128 | no [TOVRIN] section",
+         "ok limit 128 MiB\r\n"},
         {"no key",
          "[TOVRIN]\nlimits=5\n",
          {"WARNING profile.value"},
-         "limit=128: no limit key in [TOVRIN], so the watchdog uses the default",
-         "128 MiB"},
-        {"names in other case", "[tovrin]\nLIMIT=64\n", {}, "limit=64", "64 MiB"},
-        {"spaced with a unit", "[TOVRIN]\nlimit= 64MB\n", {}, "limit=64MB", "64 MiB"},
+         "WARNING profile.value limit=128 | no limit key",
+         "ok limit 128 MiB\r\n"},
+        {"names in other case",
+         "[tovrin]\nLIMIT=64\n",
+         {},
+         "ok profile.value limit=64\r\n",
+         "ok limit 64 MiB"},
+        {"spaced with a unit",
+         "[TOVRIN]\nlimit= 64MB\n",
+         {},
+         "ok profile.value limit=64MB\r\n",
+         "ok limit 64 MiB"},
         {"zero",
          "[TOVRIN]\nlimit=0\n",
          {"WARNING limit", "WARNING total"},
-         "limit=0",
-         "0 MiB: 0 or below, so the watchdog writes back at its first poll after every start"},
+         "ok profile.value limit=0\r\n",
+         "WARNING limit 0 MiB | 0 or below"},
         {"negative",
          "[TOVRIN]\nlimit=-5\n",
          {"WARNING limit", "WARNING total"},
-         "limit=-5",
-         "-5 MiB: 0 or below, so the watchdog writes back at its first poll after every start"},
+         "ok profile.value limit=-5\r\n",
+         "WARNING limit -5 MiB | 0 or below"},
         {"no digits",
          "[TOVRIN]\nlimit=abc\n",
          {"WARNING limit", "WARNING total"},
-         "limit=abc",
-         "0 MiB: the value has no digits, so the watchdog writes back at its first poll after "
-         "every start"},
+         "ok profile.value limit=abc\r\n",
+         "WARNING limit 0 MiB | no digits"},
         // Windows' profile read does not know the mark: the header is lost.
         {"UTF-8 mark before the header",
          "\xEF\xBB\xBF[TOVRIN]\r\nlimit=64\r\n",
          {"PROBLEM profile.bom", "WARNING profile.value"},
-         "limit=128: no [TOVRIN] section, so the watchdog uses the default",
-         "128 MiB"},
+         "WARNING profile.value limit=128 | no [TOVRIN] section",
+         "ok limit 128 MiB\r\n"},
         {"UTF-8 mark and blanks before the header",
          "\xEF\xBB\xBF [ TOVRIN ]\nlimit=64\n",
          {"PROBLEM profile.bom", "WARNING profile.value"},
-         "limit=128: no [TOVRIN] section, so the watchdog uses the default",
-         "128 MiB"},
+         "WARNING profile.value limit=128 | no [TOVRIN] section",
+         "ok limit 128 MiB\r\n"},
         {"another character before the header",
          "\xEF\xBC\x81[TOVRIN]\nlimit=64\n",
          {"WARNING profile.value"},
-         "limit=128: no [TOVRIN] section, so the watchdog uses the default",
-         "128 MiB"},
+         "WARNING profile.value limit=128 | no [TOVRIN] section",
+         "ok limit 128 MiB\r\n"},
         {"UTF-8 mark before another section",
          "\xEF\xBB\xBF[OTHER]\r\n[TOVRIN]\r\nlimit=64\r\n",
          {},
-         "limit=64",
-         "64 MiB"},
+         "ok profile.value limit=64\r\n",
+         "ok limit 64 MiB"},
         {"UTF-8 mark before a comment",
          "\xEF\xBB\xBF; Tovrin\r\n[TOVRIN]\r\nlimit=64\r\n",
          {},
-         "limit=64",
-         "64 MiB"},
+         "ok profile.value limit=64\r\n",
+         "ok limit 64 MiB"},
     };
     for (const ProfileCase &c : cases) {
         Install(c.contents);
         Run();
         EXPECT_EQ(c.notOk, NotOk()) << c.what << ":\n" << output;
-        if (c.value != nullptr) {
-            EXPECT_EQ(c.value, Line("profile.value").value) << c.what;
-        } else {
-            EXPECT_FALSE(Has("profile.value")) << c.what;
-        }
-        EXPECT_EQ(c.limit, Line("limit").value) << c.what;
+        EXPECT_TRUE(
+            SayAll(c.value ? Texts{c.value} : Texts{}, Printed(Findings(), "profile.value")))
+            << c.what;
+        EXPECT_TRUE(SayAll({c.limit}, Printed(Findings(), "limit"))) << c.what;
     }
 }
 
@@ -268,10 +287,8 @@ TEST_F(CheckTest, UnreadableProfileIsAWarning)
 {
     fake::AddFile(ProfilePath, DefaultProfile).openError = 5;
     EXPECT_EQ(EXIT_WARNINGS, Run());
-    EXPECT_EQ("WARNING", Line("profile").level);
-    EXPECT_EQ("C:\\Tovrin\\tovrin.ini: cannot be read (error 5); the watchdog uses 128 MiB if it "
-              "cannot either",
-              Line("profile").value);
+    EXPECT_TRUE(
+        Reads("WARNING profile C:\\Tovrin\\tovrin.ini: cannot be read (error 5) | 128 MiB"));
     EXPECT_TRUE(NothingLeft());
 }
 
