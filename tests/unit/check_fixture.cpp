@@ -122,6 +122,17 @@ ReportLine CheckTest::Line(const std::string &key) const
     return found.empty() ? ReportLine() : found[0];
 }
 
+std::vector<std::string> CheckTest::Said(const std::string &key) const
+{
+    std::vector<std::string> lines;
+    for (const ReportLine &line : Findings()) {
+        if (line.key == key || line.key.rfind(key + ".", 0) == 0) {
+            lines.push_back(line.level + " " + line.key + " " + line.value);
+        }
+    }
+    return lines;
+}
+
 ::testing::AssertionResult CheckTest::Reads(const std::string &expected) const
 {
     size_t keyAt = expected.find(' ') + 1;

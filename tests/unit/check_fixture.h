@@ -38,6 +38,9 @@ class CheckTest : public ::testing::Test
     // The one line with this key; fails the test when there is not exactly one.
     ReportLine Line(const std::string &key) const;
     bool Has(const std::string &key) const;
+    // The lines of this key and of those below it ("running", "running.path"...),
+    // as "LEVEL key value", for SayAll.
+    std::vector<std::string> Said(const std::string &key) const;
     // Whether the one line with the expectation's key is what it says (see Says).
     ::testing::AssertionResult Reads(const std::string &expected) const;
     // The lines whose level is not "ok", as "LEVEL key".

@@ -14,20 +14,6 @@ namespace
 
 using Texts = std::vector<std::string>;
 
-// The lines of this key and of those below it ("running", "running.path"...)
-// as "LEVEL key value" with the line's end: an expectation ending in "\r\n"
-// says where the value stops.
-Texts Printed(const std::vector<ReportLine> &findings, const std::string &key)
-{
-    Texts lines;
-    for (const ReportLine &line : findings) {
-        if (line.key == key || line.key.rfind(key + ".", 0) == 0) {
-            lines.push_back(line.level + " " + line.key + " " + line.value + "\r\n");
-        }
-    }
-    return lines;
-}
-
 TEST(Says, NamesTheLevelTheKeyAndTheWordsInOrder)
 {
     const std::string line = "WARNING volume.D D: cannot be opened (error 5)";
@@ -217,72 +203,70 @@ TEST_F(CheckTest, ProfileFindings)
          "[OTHER]\nlimit=5\n",
          {"WARNING profile.value"},
          "WARNING profile.value limit=128 | no [TOVRIN] section",
-         "ok limit 128 MiB\r\n"},
+         "ok limit 128 MiB$"},
         {"no key",
          "[TOVRIN]\nlimits=5\n",
          {"WARNING profile.value"},
          "WARNING profile.value limit=128 | no limit key",
-         "ok limit 128 MiB\r\n"},
+         "ok limit 128 MiB$"},
         {"names in other case",
          "[tovrin]\nLIMIT=64\n",
          {},
-         "ok profile.value limit=64\r\n",
+         "ok profile.value limit=64$",
          "ok limit 64 MiB"},
         {"spaced with a unit",
          "[TOVRIN]\nlimit= 64MB\n",
          {},
-         "ok profile.value limit=64MB\r\n",
+         "ok profile.value limit=64MB$",
          "ok limit 64 MiB"},
         {"zero",
          "[TOVRIN]\nlimit=0\n",
          {"WARNING limit", "WARNING total"},
-         "ok profile.value limit=0\r\n",
+         "ok profile.value limit=0$",
          "WARNING limit 0 MiB | 0 or below"},
         {"negative",
          "[TOVRIN]\nlimit=-5\n",
          {"WARNING limit", "WARNING total"},
-         "ok profile.value limit=-5\r\n",
+         "ok profile.value limit=-5$",
          "WARNING limit -5 MiB | 0 or below"},
         {"no digits",
          "[TOVRIN]\nlimit=abc\n",
          {"WARNING limit", "WARNING total"},
-         "ok profile.value limit=abc\r\n",
+         "ok profile.value limit=abc$",
          "WARNING limit 0 MiB | no digits"},
         // Windows' profile read does not know the mark: the header is lost.
         {"UTF-8 mark before the header",
          "\xEF\xBB\xBF[TOVRIN]\r\nlimit=64\r\n",
          {"PROBLEM profile.bom", "WARNING profile.value"},
          "WARNING profile.value limit=128 | no [TOVRIN] section",
-         "ok limit 128 MiB\r\n"},
+         "ok limit 128 MiB$"},
         {"UTF-8 mark and blanks before the header",
          "\xEF\xBB\xBF [ TOVRIN ]\nlimit=64\n",
          {"PROBLEM profile.bom", "WARNING profile.value"},
          "WARNING profile.value limit=128 | no [TOVRIN] section",
-         "ok limit 128 MiB\r\n"},
+         "ok limit 128 MiB$"},
         {"another character before the header",
          "\xEF\xBC\x81[TOVRIN]\nlimit=64\n",
          {"WARNING profile.value"},
          "WARNING profile.value limit=128 | no [TOVRIN] section",
-         "ok limit 128 MiB\r\n"},
+         "ok limit 128 MiB$"},
         {"UTF-8 mark before another section",
          "\xEF\xBB\xBF[OTHER]\r\n[TOVRIN]\r\nlimit=64\r\n",
          {},
-         "ok profile.value limit=64\r\n",
+         "ok profile.value limit=64$",
          "ok limit 64 MiB"},
         {"UTF-8 mark before a comment",
          "\xEF\xBB\xBF; Tovrin\r\n[TOVRIN]\r\nlimit=64\r\n",
          {},
-         "ok profile.value limit=64\r\n",
+         "ok profile.value limit=64$",
          "ok limit 64 MiB"},
     };
     for (const ProfileCase &c : cases) {
         Install(c.contents);
         Run();
         EXPECT_EQ(c.notOk, NotOk()) << c.what << ":\n" << output;
-        EXPECT_TRUE(
-            SayAll(c.value ? Texts{c.value} : Texts{}, Printed(Findings(), "profile.value")))
-            << c.what;
-        EXPECT_TRUE(SayAll({c.limit}, Printed(Findings(), "limit"))) << c.what;
+        EXPECT_TRUE(SayAll(c.value ? Texts{c.value} : Texts{}, Said("profile.value"))) << c.what;
+        EXPECT_TRUE(SayAll({c.limit}, Said("limit"))) << c.what;
     }
 }
 
@@ -377,8 +361,8 @@ TEST_F(CheckTest, LibraryFindings)
          },
          EXIT_NOT_READY,
          {system,
-          "PROBLEM library.calls EwfMgrCommitAndDisableLive is missing | start the watchdog\r\n",
-          "PROBLEM library.calls EwfMgrEnable is missing | start the watchdog\r\n"},
+          "PROBLEM library.calls EwfMgrCommitAndDisableLive is missing | start the watchdog$",
+          "PROBLEM library.calls EwfMgrEnable is missing | start the watchdog$"},
          {systemLoad}},
         {"a call missing on Standard 7",
          [&] {
@@ -388,7 +372,7 @@ TEST_F(CheckTest, LibraryFindings)
              fake::AddLibrary(SystemLibrary, exports);
          },
          EXIT_NOT_READY,
-         {system, "PROBLEM library.calls EwfMgrClose is missing | start the watchdog\r\n"},
+         {system, "PROBLEM library.calls EwfMgrClose is missing | start the watchdog$"},
          {systemLoad}},
         {"unreadable",
          [&] { fake::AddLibrary(SystemLibrary, fake::EwfExports()).openError = 5; },
@@ -434,7 +418,7 @@ TEST_F(CheckTest, LibraryFindings)
         Install();
         c.arrange();
         EXPECT_EQ(c.exitCode, Run()) << output;
-        EXPECT_TRUE(SayAll(c.lines, Printed(Findings(), "library")));
+        EXPECT_TRUE(SayAll(c.lines, Said("library")));
         Texts loads;
         for (const fake::Call &call : fake::Calls()) {
             if (call.api == "LoadLibraryExA" && call.args.find("netapi32") == std::string::npos) {
@@ -749,8 +733,7 @@ TEST_F(CheckTest, DialogFilterList)
         fake::SetVersion(c.major, 1, 7601, "");
         c.arrange();
         Run();
-        EXPECT_TRUE(SayAll(c.line.empty() ? Texts{} : Texts{c.line},
-                           Printed(Findings(), "warning.filter")));
+        EXPECT_TRUE(SayAll(c.line.empty() ? Texts{} : Texts{c.line}, Said("warning.filter")));
         EXPECT_TRUE(NothingLeft());
     }
 }
@@ -965,7 +948,7 @@ TEST_F(CheckTest, RunningFindings)
                                "EnableLUA", 0);
         c.arrange(fake::AddProcess(1234, "tovrin.exe"));
         EXPECT_EQ(c.exitCode, Run()) << output;
-        EXPECT_TRUE(SayAll(c.lines, Printed(Findings(), "running")));
+        EXPECT_TRUE(SayAll(c.lines, Said("running")));
         // Only the right to query: the limited one where it exists.
         std::string asked = output.find("Windows 6.") != std::string::npos ? "0x1000" : "0x400";
         for (const std::string &open : fake::CallTexts({"OpenProcess"})) {
