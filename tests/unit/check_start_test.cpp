@@ -474,6 +474,12 @@ TEST_F(CheckTest, StartFindings)
          {"note start.account KIOSK\\setup logs on (automatically) | Administrators not read | "
           "error 5",
           RunOk}},
+        {"a group list library without the call",
+         [] {
+             AutoLogon("setup", "KIOSK");
+             fake::AddLibrary("C:\\WINDOWS\\system32\\netapi32.dll", {"NetApiBufferFree"});
+         },
+         {"note start.account KIOSK\\setup | Administrators not read | error 127", RunOk}},
         {"no memory to look with",
          [] { fake::Fail("LocalAlloc", 8); },
          {"WARNING start | not looked for | out of memory | error 8"}},
