@@ -279,6 +279,12 @@ def make_prefix(arch: str):
     # it, and the server, which saves the registry as it goes.
     subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=env, timeout=60)
     subprocess.run(["/usr/lib/wine/wineserver", "-w"], env=env, timeout=60)
+    # Named for what the prefix holds, so that an older one is made anew.
+    ready_mark(arch).write_text("ok\n")
+
+
+def ready_mark(arch: str) -> Path:
+    return Path(base_env(arch)["WINEPREFIX"]) / "tovrin-ready-builtins"
 
 
 def start_services(arch: str):
@@ -288,25 +294,31 @@ def start_services(arch: str):
         # anew.
         subprocess.Popen(["/usr/lib/wine/wineserver", "-p"], env=env,
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).wait()
-        wine(arch, "cmd", "/c", "exit", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-             stdin=subprocess.DEVNULL, timeout=300)
+        # Under qemu-i386 the first program now and then hangs for good while
+        # the services start: end it all, and start again on a new prefix.
+        try:
+            wine(arch, "cmd", "/c", "exit", stdout=subprocess.DEVNULL,
+                 stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=150)
+        except subprocess.TimeoutExpired:
+            print(f"{arch}: Wine's first program did not end within 150 s, so the "
+                  f"prefix is made anew (attempt {attempt} of {ATTEMPTS})")
+            end_prefix(arch)
+            if attempt < ATTEMPTS:
+                make_prefix(arch)
+            continue
         busy = spinning(arch)
         if not busy:
             return
         print(f"{arch}: Wine's services still busy 10 s after their start, so started "
               f"anew (attempt {attempt} of {ATTEMPTS}): {describe(busy)}")
         end_prefix(arch)
-    raise SystemExit(f"{arch}: Wine's services kept a CPU busy after {ATTEMPTS} starts")
+    raise SystemExit(f"{arch}: Wine's services did not start cleanly in {ATTEMPTS} tries")
 
 
 def prepare_prefix(arch: str):
     env = base_env(arch)
-    prefix = Path(env["WINEPREFIX"])
-    # Named for what the prefix holds, so that an older one is made anew.
-    ready = prefix / "tovrin-ready-builtins"
-    if not ready.exists():
+    if not ready_mark(arch).exists():
         make_prefix(arch)
-        ready.write_text("ok\n")
     start_services(arch)
     # The first look for a window starts Wine's desktop process, which then
     # lives on with whatever output it inherited: start it here, on nothing.
