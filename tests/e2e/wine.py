@@ -287,6 +287,23 @@ def ready_mark(arch: str) -> Path:
     return Path(base_env(arch)["WINEPREFIX"]) / "tovrin-ready-builtins"
 
 
+# Programs that must end at once on a prefix whose services work: the first
+# starts the services; the second asks the mount manager (in winedevice.exe)
+# about drive C:, as the check does for each folder it names.
+PROBES = (("cmd", "/c", "exit"), ("cmd", "/c", "vol", "c:"))
+PROBE_SECONDS = 150
+
+
+def hung_probe(arch: str):
+    for probe in PROBES:
+        try:
+            wine(arch, *probe, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                 stdin=subprocess.DEVNULL, timeout=PROBE_SECONDS)
+        except subprocess.TimeoutExpired:
+            return " ".join(probe)
+    return None
+
+
 def start_services(arch: str):
     env = base_env(arch)
     for attempt in range(1, ATTEMPTS + 1):
@@ -294,23 +311,18 @@ def start_services(arch: str):
         # anew.
         subprocess.Popen(["/usr/lib/wine/wineserver", "-p"], env=env,
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).wait()
-        # Under qemu-i386 the first program now and then hangs for good while
-        # the services start: end it all, and start again on a new prefix.
-        try:
-            wine(arch, "cmd", "/c", "exit", stdout=subprocess.DEVNULL,
-                 stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=150)
-        except subprocess.TimeoutExpired:
-            print(f"{arch}: Wine's first program did not end within 150 s, so the "
-                  f"prefix is made anew (attempt {attempt} of {ATTEMPTS})")
-            end_prefix(arch)
-            if attempt < ATTEMPTS:
-                make_prefix(arch)
-            continue
-        busy = spinning(arch)
-        if not busy:
+        # Under qemu-i386 a service now and then hangs for good from its start
+        # on (seen: the first program, and every volume query after it), or
+        # loops at full speed: either way every later run would fail, so end
+        # them all and start again.
+        hung = hung_probe(arch)
+        busy = [] if hung else spinning(arch)
+        if not hung and not busy:
             return
-        print(f"{arch}: Wine's services still busy 10 s after their start, so started "
-              f"anew (attempt {attempt} of {ATTEMPTS}): {describe(busy)}")
+        why = (f"'{hung}' did not end within {PROBE_SECONDS} s" if hung else
+               f"still busy 10 s after their start: {describe(busy)}")
+        print(f"{arch}: Wine's services started anew (attempt {attempt} of {ATTEMPTS}), "
+              f"as {why}")
         end_prefix(arch)
     raise SystemExit(f"{arch}: Wine's services did not start cleanly in {ATTEMPTS} tries")
 
