@@ -342,7 +342,11 @@ class Installation:
         for line in stderr.decode(errors="replace").splitlines():
             print(f"[stderr] {line}")
         print(f"--- exit code {code}")
-        check(code is not None, f"the check did not end within {timeout(self.arch)} s")
+        if code is None:
+            # Tells a hang of ours from one of Wine's services.
+            hung = wine.hung_probe(self.arch, 30)
+            check(False, f"the check did not end within {timeout(self.arch)} s; " +
+                  (f"nor did Wine's own '{hung}'" if hung else "Wine's own programs still end"))
         return code, stdout, stderr
 
     def report(self, *args):

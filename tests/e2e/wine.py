@@ -294,11 +294,11 @@ PROBES = (("cmd", "/c", "exit"), ("cmd", "/c", "vol", "c:"))
 PROBE_SECONDS = 150
 
 
-def hung_probe(arch: str):
+def hung_probe(arch: str, seconds: float = PROBE_SECONDS):
     for probe in PROBES:
         try:
             wine(arch, *probe, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                 stdin=subprocess.DEVNULL, timeout=PROBE_SECONDS)
+                 stdin=subprocess.DEVNULL, timeout=seconds)
         except subprocess.TimeoutExpired:
             return " ".join(probe)
     return None
