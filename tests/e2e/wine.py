@@ -279,12 +279,6 @@ def make_prefix(arch: str):
     # it, and the server, which saves the registry as it goes.
     subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=env, timeout=60)
     subprocess.run(["/usr/lib/wine/wineserver", "-w"], env=env, timeout=60)
-    # Named for what the prefix holds, so that an older one is made anew.
-    ready_mark(arch).write_text("ok\n")
-
-
-def ready_mark(arch: str) -> Path:
-    return Path(base_env(arch)["WINEPREFIX"]) / "tovrin-ready-builtins"
 
 
 # Programs that must end at once on a prefix whose services work: the first
@@ -329,8 +323,12 @@ def start_services(arch: str):
 
 def prepare_prefix(arch: str):
     env = base_env(arch)
-    if not ready_mark(arch).exists():
+    prefix = Path(env["WINEPREFIX"])
+    # Named for what the prefix holds, so that an older one is made anew.
+    ready = prefix / "tovrin-ready-builtins"
+    if not ready.exists():
         make_prefix(arch)
+        ready.write_text("ok\n")
     start_services(arch)
     # The first look for a window starts Wine's desktop process, which then
     # lives on with whatever output it inherited: start it here, on nothing.
