@@ -1,6 +1,7 @@
 #include "tests/unit/check_fixture.h"
 
 #include <algorithm>
+#include <memory>
 #include <sstream>
 
 const char DefaultProfile[] = "; Tovrin\r\n[TOVRIN]\r\nlimit=128\r\n";
@@ -127,7 +128,7 @@ std::vector<std::string> CheckTest::Said(const std::string &key) const
     std::vector<std::string> lines;
     for (const ReportLine &line : Findings()) {
         if (line.key == key || line.key.rfind(key + ".", 0) == 0) {
-            lines.push_back(line.level + " " + line.key + " " + line.value);
+            lines.push_back(line.Text());
         }
     }
     return lines;
@@ -136,12 +137,26 @@ std::vector<std::string> CheckTest::Said(const std::string &key) const
 ::testing::AssertionResult CheckTest::Reads(const std::string &expected) const
 {
     size_t keyAt = expected.find(' ') + 1;
-    ReportLine line = Line(expected.substr(keyAt, expected.find(' ', keyAt) - keyAt));
-    std::string text = line.level + " " + line.key + " " + line.value;
+    std::string text = Line(expected.substr(keyAt, expected.find(' ', keyAt) - keyAt)).Text();
     if (Says(text, expected)) {
         return ::testing::AssertionSuccess();
     }
     return ::testing::AssertionFailure() << "expected " << expected << "\n     got " << text;
+}
+
+void GrowEachPoll(LONGLONG perPoll, unsigned polls, DWORD event)
+{
+    auto measured = std::make_shared<unsigned>(0);
+    fake::OnCall([=](const std::string &api) {
+        if (api != "EwfMgrGetProtectedVolumeList") {
+            return;
+        }
+        sim::FindVolume(sim::Widen("\\Device\\HarddiskVolume1"))->ramDataSize +=
+            *measured == 0 ? 0 : perPoll;
+        if (++*measured == polls) {
+            EXPECT_TRUE(fake::PressCtrl(event));
+        }
+    });
 }
 
 bool Says(const std::string &line, const std::string &wanted)

@@ -12,6 +12,8 @@ struct ReportLine {
     std::string level;
     std::string key;
     std::string value;
+    // As expectations name it: "LEVEL key value".
+    std::string Text() const { return level + " " + key + " " + value; }
 };
 
 // A machine on which the watchdog is installed as the guide says: C:\Tovrin
@@ -70,6 +72,10 @@ void OnlyAdministrators(fake::File &file);
 // control, Users read and execute, Authenticated Users "create folders" there
 // and modify in what they create below it.
 void RootAsWindowsLeavesIt(fake::File &file);
+
+// For the live view: C: grows by `perPoll` bytes at every measurement after
+// the first, and the console gets `event` at the `polls`th.
+void GrowEachPoll(LONGLONG perPoll, unsigned polls, DWORD event);
 
 // Whether a report line, "LEVEL key value", is what `expected` says:
 // "LEVEL key", then after each " | " words its value holds, in that order; a

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <memory>
 #include <sstream>
 
 #include "tests/unit/check_fixture.h"
@@ -58,20 +57,7 @@ TEST_F(CheckTest, GoldenReports)
         {"watchdog-missing", [] {}, "tovrin-check.exe C:\\Elsewhere\\tovrin.exe"},
         {"usage", [] {}, "tovrin-check.exe /x"},
         // The live view: C: grows 1 MiB a poll, and Ctrl+C after the third.
-        {"watch",
-         [] {
-             auto polls = std::make_shared<unsigned>(0);
-             fake::OnCall([polls](const std::string &api) {
-                 if (api == "EwfMgrGetProtectedVolumeList") {
-                     sim::FindVolume(sim::Widen("\\Device\\HarddiskVolume1"))->ramDataSize +=
-                         *polls == 0 ? 0 : MiB;
-                     if (++*polls == 3) {
-                         fake::PressCtrl(CTRL_C_EVENT);
-                     }
-                 }
-             });
-         },
-         "tovrin-check.exe /watch"},
+        {"watch", [] { GrowEachPoll(MiB, 3, CTRL_C_EVENT); }, "tovrin-check.exe /watch"},
     };
     const bool write = std::getenv("TOVRIN_WRITE_GOLDEN") != nullptr;
     for (const GoldenCase &c : cases) {

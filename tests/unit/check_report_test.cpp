@@ -566,7 +566,7 @@ TEST_F(CheckTest, HormIsAProblemWhereTheLibrarySaysItIsActive)
         Texts notOk;
         for (const ReportLine &line : Findings()) {
             if (line.level != "ok") {
-                notOk.push_back(line.level + " " + line.key + " " + line.value);
+                notOk.push_back(line.Text());
             }
         }
         EXPECT_TRUE(SayAll(c.notOk, notOk));

@@ -13,17 +13,7 @@ class WatchTest : public CheckTest
     int Watch(LONGLONG perPoll, unsigned polls, DWORD event = CTRL_C_EVENT,
               const std::string &commandLine = "tovrin-check.exe /watch")
     {
-        unsigned measured = 0;
-        fake::OnCall([&](const std::string &api) {
-            if (api != "EwfMgrGetProtectedVolumeList") {
-                return;
-            }
-            sim::FindVolume(sim::Widen("\\Device\\HarddiskVolume1"))->ramDataSize +=
-                measured == 0 ? 0 : perPoll;
-            if (++measured == polls) {
-                EXPECT_TRUE(fake::PressCtrl(event));
-            }
-        });
+        GrowEachPoll(perPoll, polls, event);
         int code = Run(commandLine);
         fake::OnCall(nullptr);
         return code;
