@@ -565,6 +565,9 @@ class Run:
         if self.process.poll() is None:
             self.process.kill()
             self.process.wait()
+        elif self.exit_code is None:
+            # It ended before it was stopped: keep how.
+            self.exit_code = self.process.returncode
         self.relay_file.close()
         self.stdout_file.close()
 
@@ -593,12 +596,19 @@ class Run:
         """What the program itself wrote on stdout and stderr: every line of
         stdout, and the lines of stderr that are not Wine's own (each of
         those starts with its time stamp and thread) nor the X library's
-        report of a failed request (32-bit Wine under qemu makes those)."""
-        wine_line = re.compile(r"^\d+\.\d+:[0-9a-f]+:|^X Error of failed request:|"
-                               r"^  (Major|Minor) opcode|^  Resource id|^  (Current )?[Ss]erial")
+        report of a failed request, nor qemu's of a crash where the program's
+        own process did not die of one. 32-bit Wine under qemu makes those
+        last two in the desktop process that the box starts, which writes
+        where the program does, at times into the middle of a line."""
+        others = [r"\s*\d+\.\d+:[0-9a-f]+:",
+                  r"\s*(X Error|Major opcode|Minor opcode|Resource id|Atom id|Value|Serial number|"
+                  r"Current serial number) (of|in) (failed request|output stream)"]
+        if self.exit_code is None or self.exit_code >= 0:
+            others.append(r"qemu: uncaught target signal")
+        other = re.compile("|".join(others))
         lines = (self.folder / "stdout.txt").read_text(errors="replace").splitlines()
         lines += [line for line in (self.folder / "relay.txt").read_text(errors="replace")
-                  .splitlines() if not wine_line.match(line)]
+                  .splitlines() if not other.match(line)]
         return lines
 
 
